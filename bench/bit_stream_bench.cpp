@@ -1,0 +1,4 @@
+// bench/bit_stream_bench.cpp
+#include <benchmark/benchmark.h>
+static void BM_Nothing(benchmark::State& state) { for (auto _ : state) {} }
+BENCHMARK(BM_Nothing);

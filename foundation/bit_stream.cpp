@@ -1,0 +1,1 @@
+// foundation/bit_stream.cpp

@@ -1,0 +1,76 @@
+// foundation/bit_stream.h - bit cursors over LSB-first packed fields.
+//
+// Bit i of a field at stream position p is bit (p+i)%8 of byte (p+i)/8, bit 0 being the least
+// significant bit of a byte; fields are not padded. So a 32-bit field at a byte-aligned
+// position reads like a little-endian 32-bit integer.
+//
+// Composite encodings:
+//
+//   VarUInt     5-bit width w (0..31), then w bits of value (nothing more when w is 0)
+//   BitString   VarUInt length L, then L characters of 8 bits each, first character first
+//
+// BitReader and BitWriter carry a sticky failed flag: after the first failure reads yield 0
+// and do not move, writes are skipped, so a caller checks `failed` once at the end of a unit
+// of work. Positions are 32-bit bit counts, so a stream holds less than kMaxStreamBytes bytes:
+// a reader over a larger range starts failed, and a writer fails rather than reach it.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/byte_buffer.h"
+
+class CStringBufferA;
+
+/// Streams (and the files that hold them) must be smaller than 512 MiB.
+inline constexpr uint32_t kMaxStreamBytes = 1u << 29;
+
+/// The n-bit field (1..32) at bit `position`, zero-extended. No bounds checks.
+uint32_t ReadBits(const uint8_t* data, uint32_t position, uint32_t n);
+/// Stores the low n bits (1..32) of `value` at bit `position`; other bits of the touched bytes
+/// keep their values. No bounds checks.
+void WriteBits(uint8_t* data, uint32_t position, uint32_t n, uint32_t value);
+
+/// Reading cursor over a byte range it does not own.
+struct BitReader {
+  uint32_t position = 0;
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  bool failed = false;
+
+  BitReader() = default;
+  /// A cursor at bit 0 of `size` bytes at `data`; fails at once when size >= kMaxStreamBytes.
+  BitReader(const uint8_t* bytes, uint32_t byte_count);
+
+  /// Reads n bits (1..32). Past the end: sets failed, yields 0, keeps the position.
+  uint32_t Read(uint32_t n);
+  /// Reads a VarUInt; yields 0 when failed.
+  uint32_t ReadVarUInt();
+  /// Reads a BitString into `target`. When the length cannot be read the target is untouched;
+  /// otherwise the target holds the characters up to the first NUL among them.
+  void ReadBitString(CStringBufferA& target);
+  /// Bits left before the end of the range.
+  uint32_t RemainingBits() const { return size * 8 - position; }
+};
+
+/// Writing cursor over a ByteBuffer it does not own; grows the buffer as it writes and sets
+/// the buffer's size to the bytes touched.
+struct BitWriter {
+  ByteBuffer* buffer = nullptr;
+  uint32_t position = 0;
+  bool failed = false;
+
+  BitWriter() = default;
+  /// A cursor at bit `start` of `target`.
+  explicit BitWriter(ByteBuffer& target, uint32_t start = 0);
+
+  /// Writes the low n bits (1..32) of `value`.
+  void Write(uint32_t n, uint32_t value);
+  /// Writes a 32-bit word.
+  void WriteWord(uint32_t value) { Write(32, value); }
+  /// Writes a VarUInt; values of 2^31 and above cannot be stored and set failed.
+  void WriteVarUInt(uint32_t value);
+  /// Writes the NUL-terminated `text` as a BitString.
+  void WriteBitString(const char* text);
+  /// Writes `length` bytes of `text` as a BitString.
+  void WriteBitString(const char* text, uint32_t length);
+};

@@ -1,0 +1,1 @@
+// foundation/byte_buffer.cpp

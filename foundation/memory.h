@@ -1,0 +1,18 @@
+// foundation/memory.h - the process-wide memory interface.
+//
+// Every heap block of the program's own containers (string buffers, heap texts, byte buffers,
+// node pools) comes from MemoryInterface::Allocate and goes back through MemoryInterface::Free.
+// The interface is bound to the runtime allocator; nothing else is bound to it.
+#pragma once
+
+#include <cstddef>
+
+struct MemoryInterface {
+  /// Returns a block of at least `bytes` bytes, or null when the runtime cannot supply one.
+  [[nodiscard]] static void* Allocate(std::size_t bytes);
+  /// Gives a block obtained from Allocate back; null is ignored.
+  static void Free(void* block);
+  /// Allocate for growth paths that have no failure result (string buffers): when no block can
+  /// be supplied the process stops with "Out of memory." on standard error and exit status 1.
+  [[nodiscard]] static void* AllocateOrExit(std::size_t bytes);
+};

@@ -1,0 +1,1 @@
+// foundation/name_hash.cpp

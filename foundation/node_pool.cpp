@@ -1,0 +1,1 @@
+// foundation/node_pool.cpp

@@ -1,0 +1,1 @@
+// foundation/path.cpp

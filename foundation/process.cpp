@@ -1,0 +1,1 @@
+// foundation/process.cpp

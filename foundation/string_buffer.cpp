@@ -1,0 +1,1 @@
+// foundation/string_buffer.cpp

@@ -1,0 +1,170 @@
+// foundation/string_buffer.h - growable NUL-terminated texts and the heap-text handle.
+//
+// CStringBufferA holds 8-bit text, TStringBufferA<N> adds inline room for N characters, and
+// CStringBuffer holds 16-bit text. A buffer is in one of three states:
+//
+//   empty   data == the shared empty string, capacity 0, length 0 (owns nothing)
+//   inline  TStringBufferA only: data == the inline storage, capacity <= N
+//   heap    data == a block of exactly `capacity` characters from the MemoryInterface
+//
+// Heap capacities are multiples of 256 characters. Every growing operation goes through the
+// virtual Reserve and Clear, so TStringBufferA keeps short texts inline with the same calls.
+// The text is always NUL-terminated; `length` counts the characters before that NUL.
+// Arguments of Assign, Append and Format must not point into the buffer they change: growth
+// may move the text.
+//
+// HeapText is a pointer-sized handle to a text stored inside a record. A text that owns a
+// block is preceded by a header in that block:
+//
+//   offset 0  u32 capacity   bytes available for characters and NUL (length + 1 at creation)
+//   offset 4  u32 length     characters before the NUL
+//   offset 8  characters, NUL          <- the handle points here
+//
+// The empty handle points at SharedEmptyValueString, which has no header and is never freed.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define QVX_PRINTF_FORMAT(fmt_index, args_index) \
+  __attribute__((format(printf, fmt_index, args_index)))
+#else
+#define QVX_PRINTF_FORMAT(fmt_index, args_index)
+#endif
+
+/// The empty text every empty CStringBufferA points at. Zero-filled, never written, never freed.
+extern char SharedEmptyString[4];
+/// The empty text of heap-text values (HeapText). Zero-filled, never written, never freed.
+extern char SharedEmptyValueString[4];
+/// The empty text of every empty CStringBuffer.
+extern char16_t SharedEmptyWideString[2];
+
+/// Growable 8-bit text. Fields are public in their fixed order; use the operations to change them.
+class CStringBufferA {
+ public:
+  /// Empty: data = SharedEmptyString, capacity 0, length 0.
+  CStringBufferA();
+  /// Copy of `text`; a null text leaves the buffer empty.
+  explicit CStringBufferA(const char* text);
+  virtual ~CStringBufferA();
+  CStringBufferA(const CStringBufferA&) = delete;
+  CStringBufferA& operator=(const CStringBufferA&) = delete;
+
+  /// Makes room for `n` bytes (characters and NUL). Heap capacity is n rounded up to 256.
+  virtual void Reserve(uint32_t n);
+  /// release false: empties the text and keeps the memory; true: frees a heap block too.
+  virtual void Clear(bool release);
+
+  /// Replaces the text by a copy of `text` (a null text empties the buffer); returns data.
+  const char* Assign(const char* text);
+  /// Appends a NUL-terminated text; returns the new length.
+  uint32_t Append(const char* text);
+  /// Appends `count` bytes of `bytes` (which may contain no NUL); returns the new length.
+  uint32_t Append(const char* bytes, uint32_t count);
+  /// Appends one character; returns the new length.
+  uint32_t AppendChar(char c);
+  /// Replaces the text by the formatted text; a format that yields nothing empties the buffer.
+  uint32_t Format(const char* format, ...) QVX_PRINTF_FORMAT(2, 3);
+  /// Appends the formatted text; a format that yields nothing leaves the buffer unchanged.
+  uint32_t AppendFormat(const char* format, ...) QVX_PRINTF_FORMAT(2, 3);
+  uint32_t AppendFormatV(const char* format, va_list args);
+  /// Appends the UTF-8 form of `code_point` (nothing for negative values); returns the length.
+  uint32_t AppendCodePoint(uint32_t code_point);
+
+  /// True when data is a block this buffer owns (not the shared empty string, not inline).
+  bool IsHeapOwned() const;
+
+  char* data;
+  uint32_t capacity;
+  uint32_t length;
+
+ protected:
+  /// The inline storage of TStringBufferA, null for the plain buffer.
+  virtual const char* InlineStorage() const { return nullptr; }
+  /// The Reserve of CStringBufferA itself, which TStringBufferA::Reserve builds on.
+  void ReserveHeap(uint32_t n);
+  /// The Clear of CStringBufferA itself.
+  void ClearHeap(bool release);
+  /// Shared by every TStringBufferA<N>: the inline-aware Reserve and Clear.
+  void ReserveInline(uint32_t n, char* storage, uint32_t inline_capacity);
+  void ClearInline(bool release, char* storage);
+};
+
+/// CStringBufferA with inline room for N characters (texts up to N - 1 need no allocation).
+template <uint32_t N>
+class TStringBufferA : public CStringBufferA {
+ public:
+  TStringBufferA() = default;
+  explicit TStringBufferA(const char* text) {
+    if (text == nullptr) {
+      Clear(false);
+    } else {
+      Assign(text);
+    }
+  }
+  ~TStringBufferA() override {
+    // The base destructor frees only heap blocks; forget the inline storage first.
+    if (data == storage_) {
+      data = SharedEmptyString;
+      capacity = 0;
+      length = 0;
+    }
+  }
+
+  void Reserve(uint32_t n) override { ReserveInline(n, storage_, N); }
+  void Clear(bool release) override { ClearInline(release, storage_); }
+
+ protected:
+  const char* InlineStorage() const override { return storage_; }
+
+ private:
+  char storage_[N];
+};
+
+/// Growable 16-bit text (capacity and length in characters).
+class CStringBuffer {
+ public:
+  CStringBuffer();
+  /// Frees a heap-owned block and returns to the shared empty wide string.
+  ~CStringBuffer();
+  CStringBuffer(const CStringBuffer&) = delete;
+  CStringBuffer& operator=(const CStringBuffer&) = delete;
+
+  /// Grows unless n < capacity (a request equal to the capacity grows); 256-character steps.
+  virtual void Reserve(int32_t n);
+  virtual void Clear(bool release);
+  /// Appends one 16-bit character; returns the new length.
+  int32_t AppendUnit(char16_t unit);
+
+  bool IsHeapOwned() const;
+
+  char16_t* data;
+  int32_t capacity;
+  int32_t length;
+};
+
+/// Pointer-sized handle to a text stored inside a record (see the header layout above).
+/// A plain value: records hold it without construction; Release gives its block back.
+struct HeapText {
+  char* text;
+
+  /// The empty handle (points at SharedEmptyValueString).
+  static HeapText Empty() { return HeapText{SharedEmptyValueString}; }
+  bool IsEmptyHandle() const { return text == SharedEmptyValueString; }
+  /// Stored length (0 for the empty handle).
+  uint32_t Length() const;
+  /// Makes room for n characters and stores n as the length; the caller fills the characters
+  /// and the NUL. Returns false (handle empty) when no block is held afterwards.
+  [[nodiscard]] bool Resize(uint32_t n);
+  /// Replaces the text by a copy of `source`; a null source makes the handle empty.
+  void AssignText(const char* source);
+  /// Replaces the text by a copy of `count` bytes of `source` followed by a NUL.
+  void AssignBytes(const char* source, uint32_t count);
+  /// Gives an owned block back and makes the handle empty.
+  void Release();
+};
+
+/// Formats into a caller's 64-character array. Returns the length written, or -1 when the
+/// output would not fit (the array then holds the empty text).
+int FormatFixed64(char (&out)[64], const char* format, ...) QVX_PRINTF_FORMAT(2, 3);

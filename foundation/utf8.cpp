@@ -1,0 +1,1 @@
+// foundation/utf8.cpp

@@ -1,0 +1,1 @@
+// tests/commands/dispatch_test.cpp

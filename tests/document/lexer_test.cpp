@@ -1,0 +1,1 @@
+// tests/document/lexer_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/bit_stream_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/byte_buffer_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/file_test.cpp

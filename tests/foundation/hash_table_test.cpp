@@ -1,0 +1,1 @@
+// tests/foundation/hash_table_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/name_hash_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/node_pool_test.cpp

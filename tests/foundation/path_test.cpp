@@ -1,0 +1,1 @@
+// tests/foundation/path_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/string_buffer_test.cpp

@@ -1,0 +1,1 @@
+// tests/foundation/utf8_test.cpp

@@ -1,0 +1,1 @@
+// tests/types/quantization_test.cpp
