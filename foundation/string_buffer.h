@@ -7,7 +7,8 @@
 //   inline  TStringBufferA only: data == the inline storage, capacity <= N
 //   heap    data == a block of exactly `capacity` characters from the MemoryInterface
 //
-// Heap capacities are multiples of 256 characters. Every growing operation goes through the
+// Heap capacities are multiples of 256 characters; appending to a text of 64 KiB or more
+// doubles its capacity. Every growing operation goes through the
 // virtual Reserve and Clear, so TStringBufferA keeps short texts inline with the same calls.
 // The text is always NUL-terminated; `length` counts the characters before that NUL.
 // Arguments of Assign, Append and Format must not point into the buffer they change: growth
@@ -74,6 +75,12 @@ class CStringBufferA {
 
   /// True when data is a block this buffer owns (not the shared empty string, not inline).
   bool IsHeapOwned() const;
+
+  /// From this capacity on, appending doubles the capacity instead of adding 256-character
+  /// steps, so building a whole document costs linear time.
+  static constexpr uint32_t kGeometricGrowthFrom = 64 * 1024;
+  /// Makes room for an append that needs `needed` bytes in all (characters and NUL).
+  void ReserveForAppend(uint64_t needed);
 
   char* data;
   uint32_t capacity;
