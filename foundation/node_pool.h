@@ -1,0 +1,123 @@
+// foundation/node_pool.h - fixed-size node pools that grow by whole blocks and never shrink.
+//
+// Table nodes, value nodes and list links come from pools, one pool per node kind. A pool
+// obtains one block at a time from the MemoryInterface and threads its nodes onto a free list:
+//
+//   block:  [ link to the block obtained before | node 0 | node 1 | ... | node N-1 ]
+//   free node:  its first word links to the next free node (null at the end)
+//
+// Node slots are aligned for both the node type and a pointer. Blocks are given back only by
+// Shutdown, which a pool's destructor runs, so a static pool shuts down at process exit in the
+// reverse order of construction. After shutdown Allocate yields null and Free does nothing;
+// Allocate also yields null when no block can be obtained. Each pool guards its free list and
+// counts with its own lock, held only inside Allocate, Free, Shutdown and the count readers.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <new>
+#include <type_traits>
+
+/// The untyped part of every pool: slot geometry, free list, block list, counts and the lock.
+class NodePoolCore {
+ public:
+  /// slot_bytes: distance between node slots; first_slot_offset: where node 0 starts in a block.
+  constexpr NodePoolCore(uint32_t slot_bytes, uint32_t first_slot_offset, uint32_t nodes_per_block)
+      : slot_bytes_(slot_bytes),
+        first_slot_offset_(first_slot_offset),
+        nodes_per_block_(nodes_per_block) {}
+  /// Shuts the pool down (frees every block).
+  ~NodePoolCore();
+  NodePoolCore(const NodePoolCore&) = delete;
+  NodePoolCore& operator=(const NodePoolCore&) = delete;
+
+  /// A free slot (contents undefined), or null after shutdown or when no block can be obtained.
+  [[nodiscard]] void* AllocateSlot();
+  /// Puts a slot from AllocateSlot back on the free list; null and calls after shutdown are
+  /// ignored.
+  void FreeSlot(void* slot);
+  /// Sets the shutdown flag and gives every block back. Later calls do nothing.
+  void Shutdown();
+
+  bool is_shut_down() const { return shut_down_.load(std::memory_order_acquire); }
+  /// Nodes on the free list.
+  uint32_t free_count() const;
+  /// Nodes ever carved from blocks.
+  uint32_t total_count() const;
+
+ private:
+  struct FreeLink {
+    FreeLink* next;
+  };
+  struct BlockLink {
+    BlockLink* previous;
+  };
+
+  FreeLink* free_head_ = nullptr;
+  std::atomic<bool> shut_down_{false};
+  BlockLink* block_head_ = nullptr;
+  uint32_t free_count_ = 0;
+  uint32_t total_count_ = 0;
+  mutable std::mutex lock_;
+  const uint32_t slot_bytes_;
+  const uint32_t first_slot_offset_;
+  const uint32_t nodes_per_block_;
+};
+
+/// Pool of `Node` records, NodesPerBlock to a block. Node must be at least pointer-sized (a free
+/// node holds the free-list link) and trivially destructible (nodes are never destroyed one by
+/// one). Allocate default-initialises the node, which for plain records leaves it uncleared:
+/// every user initialises what it takes.
+template <typename Node, uint32_t NodesPerBlock>
+class TNodePool {
+  static_assert(sizeof(Node) >= sizeof(void*), "a free node holds the free-list link");
+  static_assert(std::is_trivially_destructible_v<Node>, "pooled nodes are never destroyed");
+  static_assert(alignof(Node) <= alignof(std::max_align_t), "blocks come from malloc");
+  static_assert(NodesPerBlock > 0);
+
+  static constexpr std::size_t kSlotAlign = alignof(Node) > alignof(void*) ? alignof(Node)
+                                                                           : alignof(void*);
+  static constexpr std::size_t RoundUp(std::size_t n) {
+    return (n + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+  }
+  static constexpr std::size_t kSlotBytes = RoundUp(sizeof(Node));
+  static constexpr std::size_t kFirstSlotOffset = RoundUp(sizeof(void*));
+  static_assert(kFirstSlotOffset + kSlotBytes * NodesPerBlock <= UINT32_MAX, "block too large");
+
+ public:
+  using NodeType = Node;
+  static constexpr uint32_t kNodesPerBlock = NodesPerBlock;
+
+  constexpr TNodePool()
+      : core_(static_cast<uint32_t>(kSlotBytes), static_cast<uint32_t>(kFirstSlotOffset),
+              NodesPerBlock) {}
+  TNodePool(const TNodePool&) = delete;
+  TNodePool& operator=(const TNodePool&) = delete;
+
+  /// A node, or null after shutdown or when no block can be obtained.
+  [[nodiscard]] Node* Allocate() {
+    void* slot = core_.AllocateSlot();
+    return slot == nullptr ? nullptr : ::new (slot) Node;
+  }
+  /// Gives a node from this pool back; null and calls after shutdown are ignored.
+  void Free(Node* node) { core_.FreeSlot(node); }
+  /// Frees every block; the pool then yields no node. Its nodes must no longer be touched.
+  void Shutdown() { core_.Shutdown(); }
+
+  bool is_shut_down() const { return core_.is_shut_down(); }
+  uint32_t free_count() const { return core_.free_count(); }
+  uint32_t total_count() const { return core_.total_count(); }
+
+ private:
+  NodePoolCore core_;
+};
+
+/// The process-wide pool of one node kind. Tag tells apart several pools of the same node type
+/// (the two link pools, for example). The pool is built on first use and shut down at exit.
+template <typename Node, uint32_t NodesPerBlock, typename Tag = void>
+TNodePool<Node, NodesPerBlock>& ProcessNodePool() {
+  static TNodePool<Node, NodesPerBlock> pool;
+  return pool;
+}
