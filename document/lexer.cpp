@@ -1,1 +1,677 @@
-// document/lexer.cpp
+// document/lexer.cpp - token scanning, number conversion, diagnostics and the quoted forms.
+//
+// The scanner works on bytes: ASCII is dispatched directly and only bytes from 0x80 go through
+// the UTF-8 decoder, which is where invalid sequences are caught. Runs of plain characters in
+// strings are copied in one step, and buffers that the lexer fills grow geometrically, so a
+// string of many megabytes costs linear time. Token values live in buffers that are reused
+// from token to token.
+#include "document/lexer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+#include "foundation/utf8.h"
+
+namespace {
+
+constexpr uint32_t kDiagnosticsReserve = 1024;
+// Room for the text that a number is converted through: sign, integer digits, ".", leading
+// zeros, fraction digits, "E" and the signed exponent.
+constexpr uint32_t kMaxNumberTextLength = 63;
+
+// ReadCodePoint results besides code points. 0 doubles as the end of the text because a NUL
+// byte can never be a code point read from the text (an embedded NUL is an error).
+constexpr uint32_t kEndOfText = 0;
+constexpr uint32_t kReportedError = 0xFFFFFFFFu;
+
+struct TokenRow {
+  int32_t kind;
+  const char* name;
+  bool keyword;
+};
+
+// The one table of token names; ends with a row of kind -1.
+constexpr TokenRow kTokenRows[] = {
+    {1, "malformed number", false},
+    {2, "string", false},
+    {3, "number", false},
+    {4, "identifier", false},
+    {5, "extended identifier", false},
+    {6, "<EOF>", false},
+    {7, "{", false},
+    {8, "}", false},
+    {9, "[", false},
+    {10, "]", false},
+    {11, "=", false},
+    {12, ",", false},
+    {13, "true", true},
+    {14, "false", true},
+    {15, "@", false},
+    {16, "#", false},
+    {-1, nullptr, false},
+};
+
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
+
+bool IsLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool IsIdentifierStart(uint32_t c) { return IsLetter(c) || c == '_'; }
+
+bool IsIdentifierContinuation(uint32_t c) {
+  return IsLetter(c) || IsDigit(c) || c == '_' || c == '@';
+}
+
+bool IsWhitespace(uint32_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+int HexValue(uint32_t c) {
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+  if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+  return -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output buffers
+
+// The buffers' own growth is in fixed steps; doubling keeps long texts linear.
+void EnsureRoom(CStringBufferA& out, uint64_t extra) {
+  const uint64_t needed = uint64_t{out.length} + extra + 1;
+  if (needed <= out.capacity || needed > UINT32_MAX) return;  // Append handles the rest
+  const uint64_t request =
+      std::min<uint64_t>(std::max(needed, uint64_t{out.capacity} * 2), UINT32_MAX);
+  out.Reserve(static_cast<uint32_t>(request));
+}
+
+void AppendBytes(CStringBufferA& out, const char* bytes, uint32_t count) {
+  if (count == 0) return;
+  EnsureRoom(out, count);
+  out.Append(bytes, count);
+}
+
+void AppendByte(CStringBufferA& out, uint32_t byte) {
+  EnsureRoom(out, 1);
+  out.AppendChar(static_cast<char>(byte));
+}
+
+void AppendUtf8(CStringBufferA& out, uint32_t code_point) {
+  char bytes[6];
+  const char* end = EncodeUtf8(code_point, bytes);
+  AppendBytes(out, bytes, static_cast<uint32_t>(end - bytes));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Diagnostics
+
+// The one place where a diagnostics line is formatted, and where lines become 1-based.
+void AppendDiagnosticV(Lexer& lexer, uint32_t line, const char* severity, const char* format,
+                       va_list args) {
+  lexer.scratch.Clear(false);
+  lexer.scratch.AppendFormatV(format, args);
+  lexer.diagnostics.AppendFormat("%s(%u) %s: %s\n", lexer.file_name.data, line + 1, severity,
+                                 lexer.scratch.data);
+}
+
+void AppendDiagnostic(Lexer& lexer, uint32_t line, const char* severity, const char* format, ...)
+    QVX_PRINTF_FORMAT(4, 5);
+
+void AppendDiagnostic(Lexer& lexer, uint32_t line, const char* severity, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  AppendDiagnosticV(lexer, line, severity, format, args);
+  va_end(args);
+}
+
+// A lexing error is always reported: the token it belongs to is the one being read.
+TokenKind LexError(Lexer& lexer, uint32_t line, const char* message) {
+  AppendDiagnostic(lexer, line, "Error", "%s", message);
+  lexer.error = true;
+  return TokenKind::kError;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+bool AtEnd(const Lexer& lexer) { return lexer.position >= lexer.source.length; }
+
+// The byte `offset` bytes ahead of the position, or 0 past the end of the text.
+uint32_t PeekByte(const Lexer& lexer, uint32_t offset = 0) {
+  const uint64_t at = uint64_t{lexer.position} + offset;
+  if (at >= lexer.source.length) return 0;
+  return static_cast<uint8_t>(lexer.source.data[at]);
+}
+
+// Reads the code point at the position and moves past it. Gives kEndOfText at the end of the
+// text without moving, and kReportedError (after reporting it) for a NUL byte or an invalid
+// UTF-8 sequence, which are skipped.
+uint32_t ReadCodePoint(Lexer& lexer) {
+  if (AtEnd(lexer)) return kEndOfText;
+  const char* p = lexer.source.data + lexer.position;
+  const auto byte = static_cast<uint8_t>(*p);
+  if (byte != 0 && byte < 0x80) {
+    ++lexer.position;
+    return byte;
+  }
+  if (byte == 0) {
+    ++lexer.position;
+    LexError(lexer, lexer.line, "Unexpected character.");
+    return kReportedError;
+  }
+  const Utf8Decoded decoded = DecodeUtf8(p, lexer.source.data + lexer.source.length);
+  lexer.position += decoded.length;
+  if (!decoded.valid) {
+    LexError(lexer, lexer.line, "Invalid UTF-8 sequence.");
+    return kReportedError;
+  }
+  return decoded.code_point;
+}
+
+// Four hexadecimal digits; false (stopping before the offending character) if one is missing.
+bool ReadHexGroup(Lexer& lexer, uint32_t& value) {
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = HexValue(PeekByte(lexer));
+    if (digit < 0) return false;
+    ++lexer.position;
+    value = value * 16 + static_cast<uint32_t>(digit);
+  }
+  return true;
+}
+
+// After "\u". U+0000 is refused: the texts are NUL-terminated and would end there.
+bool ReadUnicodeEscape(Lexer& lexer, CStringBufferA& out) {
+  uint32_t value = 0;
+  bool valid = ReadHexGroup(lexer, value) && value != 0;
+  if (valid && value >= 0xD800 && value <= 0xDBFF) {
+    uint32_t low = 0;
+    valid = ReadHexGroup(lexer, low) && low >= 0xDC00 && low <= 0xDFFF;
+    value = 0x10000 + ((value - 0xD800) << 10) + (low - 0xDC00);
+  }
+  if (!valid) {
+    LexError(lexer, lexer.line, "Invalid UTF escape sequence.");
+    return false;
+  }
+  AppendUtf8(out, value);
+  return true;
+}
+
+// After a backslash inside a quoted token. False when an error has been reported.
+bool ReadEscape(Lexer& lexer, CStringBufferA& out, uint32_t start_line,
+                const char* unterminated_message) {
+  const uint32_t c = ReadCodePoint(lexer);
+  switch (c) {
+    case kEndOfText:
+      LexError(lexer, start_line, unterminated_message);
+      return false;
+    case kReportedError:
+      return false;
+    case '"':
+    case '\'':
+    case '\\':
+      AppendByte(out, c);
+      return true;
+    case 'b':
+      AppendByte(out, 0x08);
+      return true;
+    case 'f':
+      AppendByte(out, 0x0C);
+      return true;
+    case 'n':
+      AppendByte(out, 0x0A);
+      return true;
+    case 'r':
+      AppendByte(out, 0x0D);
+      return true;
+    case 't':
+      AppendByte(out, 0x09);
+      return true;
+    case 'u':
+      return ReadUnicodeEscape(lexer, out);
+    case 'x': {
+      const int high = HexValue(PeekByte(lexer, 0));
+      const int low = HexValue(PeekByte(lexer, 1));
+      if (high >= 0 && low >= 0 && (high | low) != 0) {
+        lexer.position += 2;
+        AppendByte(out, static_cast<uint32_t>(high * 16 + low));
+        return true;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  AppendDiagnostic(lexer, lexer.line, "warning", "%s", "Unrecognized escape sequence.");
+  if (c == '\n') ++lexer.line;
+  AppendUtf8(out, c);
+  return true;
+}
+
+// After the opening quote of a string or an extended identifier. A raw line feed is part of
+// the value and counts as a new line; an unterminated token is reported at its opening line.
+TokenKind ReadQuoted(Lexer& lexer, uint32_t quote, CStringBufferA& out,
+                     const char* unterminated_message, TokenKind kind) {
+  out.Clear(false);
+  const uint32_t start_line = lexer.line;
+  for (;;) {
+    const char* data = lexer.source.data;
+    const uint32_t length = lexer.source.length;
+    uint32_t run_end = lexer.position;
+    while (run_end < length) {
+      const auto byte = static_cast<uint8_t>(data[run_end]);
+      if (byte >= 0x80 || byte == 0 || byte == quote || byte == '\\' || byte == '\n') break;
+      ++run_end;
+    }
+    AppendBytes(out, data + lexer.position, run_end - lexer.position);
+    lexer.position = run_end;
+
+    const uint32_t c = ReadCodePoint(lexer);
+    if (c == quote) return kind;
+    switch (c) {
+      case kEndOfText:
+        return LexError(lexer, start_line, unterminated_message);
+      case kReportedError:
+        return TokenKind::kError;
+      case '\n':
+        ++lexer.line;
+        AppendByte(out, c);
+        break;
+      case '\\':
+        if (!ReadEscape(lexer, out, start_line, unterminated_message)) return TokenKind::kError;
+        break;
+      default:
+        AppendUtf8(out, c);
+        break;
+    }
+  }
+}
+
+// Adds a decimal digit to value; false when the result would not fit in 64 bits.
+bool AccumulateDigit(uint64_t& value, uint32_t digit_char) {
+  const uint64_t digit = digit_char - '0';
+  if (value > (UINT64_MAX - digit) / 10) return false;
+  value = value * 10 + digit;
+  return true;
+}
+
+uint32_t DecimalDigitCount(uint64_t value) {
+  uint32_t count = 1;
+  while (value >= 10) {
+    value /= 10;
+    ++count;
+  }
+  return count;
+}
+
+// Length of the text "%c%llu.%0*d%lluE%d" that NumberToDouble converts through.
+uint64_t NumberTextLength(const NumberToken& number) {
+  const uint64_t exponent_magnitude =
+      number.exponent < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(number.exponent))
+                          : static_cast<uint64_t>(number.exponent);
+  return 1 + DecimalDigitCount(number.integer_part) + 1 + uint64_t{number.leading_zeros} +
+         DecimalDigitCount(number.fraction) + 1 + (number.exponent < 0 ? 1 : 0) +
+         DecimalDigitCount(exponent_magnitude);
+}
+
+// After the first character c ("+", "-" or a digit). Failure gives kError and reports nothing.
+TokenKind ReadNumber(Lexer& lexer, uint32_t c) {
+  NumberToken& number = lexer.number;
+  number = NumberToken{};
+  if (c == '-' || c == '+') {
+    number.negative = c == '-';
+    c = PeekByte(lexer);
+    if (!IsDigit(c)) return TokenKind::kError;
+    ++lexer.position;
+  }
+
+  uint64_t integer_part = c - '0';
+  uint32_t next = PeekByte(lexer);
+  for (; IsDigit(next); next = PeekByte(lexer)) {
+    if (!AccumulateDigit(integer_part, next)) return TokenKind::kError;
+    ++lexer.position;
+  }
+  number.integer_part = integer_part;
+
+  if (next == '.') {
+    number.is_float = true;
+    ++lexer.position;
+    next = PeekByte(lexer);
+    if (IsDigit(next)) {
+      uint64_t fraction = 0;
+      uint32_t zeros = 0;
+      for (; IsDigit(next); next = PeekByte(lexer)) {
+        if (!AccumulateDigit(fraction, next)) return TokenKind::kError;
+        ++lexer.position;
+        if (fraction == 0) ++zeros;
+      }
+      number.fraction = fraction;
+      number.leading_zeros = fraction != 0 ? zeros : 0;
+    } else if (!IsWhitespace(next) && !AtEnd(lexer)) {
+      // "1." is complete before whitespace or the end of the text; "1.x" is not a number.
+      return TokenKind::kError;
+    }
+  }
+
+  if (next == 'e' || next == 'E') {
+    number.is_float = true;
+    ++lexer.position;
+    next = PeekByte(lexer);
+    const bool negative_exponent = next == '-';
+    if (next == '-' || next == '+') {
+      ++lexer.position;
+      next = PeekByte(lexer);
+    }
+    if (!IsDigit(next)) return TokenKind::kError;
+    // -2^31 is the one magnitude that fits only with a minus sign.
+    const int64_t limit = negative_exponent ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
+    int64_t exponent = 0;
+    for (; IsDigit(next); next = PeekByte(lexer)) {
+      exponent = exponent * 10 + (next - '0');
+      if (exponent > limit) return TokenKind::kError;
+      ++lexer.position;
+    }
+    number.exponent = static_cast<int32_t>(negative_exponent ? -exponent : exponent);
+  }
+
+  if (NumberTextLength(number) > kMaxNumberTextLength) return TokenKind::kError;
+  return TokenKind::kNumber;
+}
+
+// After the first character c of an identifier.
+TokenKind ReadIdentifier(Lexer& lexer, uint32_t c) {
+  if (!IsIdentifierStart(c)) return LexError(lexer, lexer.line, "Invalid identifier");
+  const uint32_t start = lexer.position - 1;  // c is one ASCII byte
+  while (IsIdentifierContinuation(PeekByte(lexer))) ++lexer.position;
+  const char* text = lexer.source.data + start;
+  const uint32_t length = lexer.position - start;
+  const TokenKind keyword = KeywordKind(text, length);
+  if (keyword != TokenKind::kNone) return keyword;
+  lexer.identifier_value.Clear(false);
+  AppendBytes(lexer.identifier_value, text, length);
+  return TokenKind::kIdentifier;
+}
+
+// After "/". Gives kNone when a comment was skipped, otherwise the token to return.
+TokenKind SkipComment(Lexer& lexer) {
+  const uint32_t start_line = lexer.line;
+  const uint32_t c = ReadCodePoint(lexer);
+  if (c == '/') {
+    for (;;) {
+      const uint32_t d = ReadCodePoint(lexer);
+      if (d == kEndOfText) return TokenKind::kEof;
+      if (d == kReportedError) return TokenKind::kError;
+      if (d == '\n') {
+        ++lexer.line;
+        return TokenKind::kNone;
+      }
+    }
+  }
+  if (c == '*') {
+    for (;;) {
+      const uint32_t d = ReadCodePoint(lexer);
+      if (d == kEndOfText) return LexError(lexer, start_line, "Unterminated comment.");
+      if (d == kReportedError) return TokenKind::kError;
+      if (d == '\n') {
+        ++lexer.line;
+      } else if (d == '*' && PeekByte(lexer) == '/') {
+        ++lexer.position;
+        return TokenKind::kNone;
+      }
+    }
+  }
+  if (c == kReportedError) return TokenKind::kError;
+  return LexError(lexer, lexer.line, "Unexpected character.");
+}
+
+TokenKind Record(Lexer& lexer, TokenKind kind) {
+  lexer.current_kind = kind;
+  return kind;
+}
+
+}  // namespace
+
+Lexer::Lexer() : line(0), current_kind(TokenKind::kNone), position(0), number{}, error(false) {
+  diagnostics.Reserve(kDiagnosticsReserve);
+}
+
+void ResetLexer(Lexer& lexer) {
+  lexer.position = 0;
+  lexer.line = 0;
+  lexer.current_kind = TokenKind::kNone;
+  lexer.string_value.Clear(false);
+  lexer.identifier_value.Clear(false);
+  lexer.scratch.Clear(false);
+  lexer.diagnostics.Clear(false);
+  lexer.number = NumberToken{};
+  lexer.error = false;
+}
+
+TokenKind NextToken(Lexer& lexer) {
+  for (;;) {
+    const uint32_t c = ReadCodePoint(lexer);
+    switch (c) {
+      case kEndOfText:
+        return Record(lexer, TokenKind::kEof);
+      case kReportedError:
+        return Record(lexer, TokenKind::kError);
+      case '\n':
+        ++lexer.line;
+        continue;
+      case ' ':
+      case '\t':
+      case '\r':
+        continue;
+      case '"':
+        return Record(lexer, ReadQuoted(lexer, c, lexer.string_value, "Unterminated string.",
+                                        TokenKind::kString));
+      case '\'':
+        return Record(
+            lexer, ReadQuoted(lexer, c, lexer.identifier_value, "Unterminated extended identifier.",
+                              TokenKind::kExtendedIdentifier));
+      case '+':
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9': {
+        // A malformed number is left for the caller to report, so it must not be recorded as a
+        // reported error; that would silence the caller's message.
+        const TokenKind kind = ReadNumber(lexer, c);
+        lexer.current_kind = kind == TokenKind::kNumber ? kind : TokenKind::kNone;
+        return kind;
+      }
+      case '{':
+        return Record(lexer, TokenKind::kOpenBrace);
+      case '}':
+        return Record(lexer, TokenKind::kCloseBrace);
+      case '[':
+        return Record(lexer, TokenKind::kOpenBracket);
+      case ']':
+        return Record(lexer, TokenKind::kCloseBracket);
+      case '=':
+        return Record(lexer, TokenKind::kEquals);
+      case ',':
+        return Record(lexer, TokenKind::kComma);
+      case '@':
+        return Record(lexer, TokenKind::kAt);
+      case '#':
+        return Record(lexer, TokenKind::kHash);
+      case '/': {
+        const TokenKind kind = SkipComment(lexer);
+        if (kind == TokenKind::kNone) continue;
+        return Record(lexer, kind);
+      }
+      default:
+        return Record(lexer, ReadIdentifier(lexer, c));
+    }
+  }
+}
+
+void ReportError(Lexer& lexer, const char* format, ...) {
+  if (lexer.current_kind == TokenKind::kError) return;
+  va_list args;
+  va_start(args, format);
+  AppendDiagnosticV(lexer, lexer.line, "Error", format, args);
+  va_end(args);
+  lexer.error = true;
+}
+
+void ReportWarning(Lexer& lexer, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  AppendDiagnosticV(lexer, lexer.line, "warning", format, args);
+  va_end(args);
+}
+
+const char* TokenName(TokenKind kind) {
+  for (const TokenRow* row = kTokenRows; row->kind != -1; ++row) {
+    if (row->kind == static_cast<int32_t>(kind)) return row->name;
+  }
+  return nullptr;
+}
+
+TokenKind KeywordKind(const char* text, uint32_t length) {
+  for (const TokenRow* row = kTokenRows; row->kind != -1; ++row) {
+    if (row->keyword && std::strlen(row->name) == length &&
+        std::memcmp(row->name, text, length) == 0) {
+      return static_cast<TokenKind>(row->kind);
+    }
+  }
+  return TokenKind::kNone;
+}
+
+TokenKind KeywordKind(const char* text) {
+  if (text == nullptr) return TokenKind::kNone;
+  const size_t length = std::strlen(text);
+  if (length > UINT32_MAX) return TokenKind::kNone;
+  return KeywordKind(text, static_cast<uint32_t>(length));
+}
+
+double NumberToDouble(const NumberToken& number) {
+  if (NumberTextLength(number) > kMaxNumberTextLength) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  // The digits written out again form the exact decimal value, so a correctly rounding
+  // conversion gives the nearest double. from_chars is independent of the C locale.
+  char text[kMaxNumberTextLength + 1];
+  char* const end = text + sizeof(text);
+  char* p = std::to_chars(text, end, number.integer_part).ptr;
+  *p++ = '.';
+  std::memset(p, '0', number.leading_zeros);
+  p += number.leading_zeros;
+  // Cannot fail after the length check; the test keeps the writes visibly in bounds.
+  const std::to_chars_result fraction = std::to_chars(p, end, number.fraction);
+  if (fraction.ec != std::errc() || fraction.ptr == end) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  p = fraction.ptr;
+  *p++ = 'E';
+  p = std::to_chars(p, end, number.exponent).ptr;
+
+  double value = 0;
+  const std::from_chars_result result = std::from_chars(text, p, value);
+  if (result.ec == std::errc::result_out_of_range) {
+    // Out of range means beyond the largest double or below half the smallest: the position
+    // of the first significant digit tells which.
+    int64_t magnitude = int64_t{number.exponent};
+    if (number.integer_part != 0) {
+      magnitude += DecimalDigitCount(number.integer_part) - 1;
+    } else {
+      magnitude -= int64_t{number.leading_zeros} + 1;
+    }
+    value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  return number.negative ? -value : value;
+}
+
+namespace {
+
+// Shared by both quoted forms; the single quote is escaped only in names.
+void AppendEscaped(CStringBufferA& out, const char* text, bool escape_single_quote) {
+  if (text == nullptr) return;
+  const char* p = text;
+  const char* const end = text + std::strlen(text);
+  while (p < end) {
+    const char* run = p;
+    for (; p < end; ++p) {
+      const auto byte = static_cast<uint8_t>(*p);
+      if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
+          (byte == '\'' && escape_single_quote)) {
+        break;
+      }
+    }
+    AppendBytes(out, run, static_cast<uint32_t>(p - run));
+    if (p == end) break;
+
+    const auto byte = static_cast<uint8_t>(*p);
+    if (byte < 0x80) {
+      char escape[6] = {'\\', 0, 0, 0, 0, 0};
+      uint32_t escape_length = 2;
+      switch (byte) {
+        case 0x08:
+          escape[1] = 'b';
+          break;
+        case 0x0A:
+          escape[1] = 'n';
+          break;
+        case 0x0C:
+          escape[1] = 'f';
+          break;
+        case 0x0D:
+          escape[1] = 'r';
+          break;
+        case '"':
+        case '\'':
+        case '\\':
+          escape[1] = static_cast<char>(byte);
+          break;
+        default:  // other control characters, TAB included
+          escape[1] = 'u';
+          escape[2] = '0';
+          escape[3] = '0';
+          escape[4] = kUpperHexDigits[byte >> 4];
+          escape[5] = kUpperHexDigits[byte & 0xF];
+          escape_length = 6;
+          break;
+      }
+      AppendBytes(out, escape, escape_length);
+      ++p;
+      continue;
+    }
+
+    const Utf8Decoded decoded = DecodeUtf8(p, end);
+    if (decoded.valid) {
+      AppendBytes(out, p, decoded.length);
+    } else {
+      for (uint32_t i = 0; i < decoded.length; ++i) {
+        const auto raw = static_cast<uint8_t>(p[i]);
+        const char escape[4] = {'\\', 'x', kUpperHexDigits[raw >> 4], kUpperHexDigits[raw & 0xF]};
+        AppendBytes(out, escape, 4);
+      }
+    }
+    p += decoded.length;
+  }
+}
+
+}  // namespace
+
+void AppendQuotedName(CStringBufferA& out, const char* name) {
+  AppendByte(out, '\'');
+  AppendEscaped(out, name, true);
+  AppendByte(out, '\'');
+}
+
+void FormatEscapedString(CStringBufferA& out, const char* text) {
+  out.Clear(false);
+  AppendEscaped(out, text, false);
+}
