@@ -1,0 +1,632 @@
+// types/primitive_types.cpp - the 17 built-in primitive value types.
+//
+// The static instances at the end link themselves into CoreTypeList when the program starts;
+// PrimitiveCoreTypeCount is this unit's link anchor (see types/core_type.h).
+#include "types/primitive_types.h"
+
+#include <bit>
+#include <cstdint>
+#include <limits>
+
+#include "document/lexer.h"
+#include "foundation/name_hash.h"
+#include "types/float_text.h"
+#include "types/quantization.h"
+#include "types/type_stream.h"
+
+namespace {
+
+// ---- bit forms ------------------------------------------------------------------------------
+
+// Writes an integer payload (sign-extended to 32 bits) of `width` bits (8, 16 or 32) under
+// the field's mode: raw, Int or DynValInt.
+bool WriteInteger(BitWriter& writer, const FieldInfo& field, int32_t value, uint32_t width) {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      writer.Write(width, static_cast<uint32_t>(value));
+      return !writer.failed;
+    case QuantizationMode::Int:
+      return EncodeQuantizedInt(writer, field.int_quantization, value, width);
+    case QuantizationMode::DynValInt:
+      return EncodeDynValInt(writer, value);
+    default:
+      return false;
+  }
+}
+
+// Reads an integer payload of `width` bits into `value` (sign-extended from the width). A mode
+// the integers do not accept touches neither the reader nor `value`.
+bool ReadInteger(BitReader& reader, const FieldInfo& field, uint32_t width, int32_t& value) {
+  switch (field.mode()) {
+    case QuantizationMode::None: {
+      const uint32_t raw = reader.Read(width);
+      const uint32_t sign = width < 32 ? 1u << (width - 1) : 0u;
+      const uint32_t low = width < 32 ? raw & ((1u << width) - 1u) : raw;
+      value = static_cast<int32_t>((low ^ sign) - sign);
+      return !reader.failed;
+    }
+    case QuantizationMode::Int:
+      return DecodeQuantizedInt(reader, field.int_quantization, width, value);
+    case QuantizationMode::DynValInt:
+      return DecodeDynValInt(reader, width, value);
+    default:
+      return false;
+  }
+}
+
+void WriteRawFloats(BitWriter& writer, const float* components, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    writer.WriteWord(std::bit_cast<uint32_t>(components[i]));
+  }
+}
+
+// A component that cannot be read is 0 (the reader yields 0 once it has failed).
+void ReadRawFloats(BitReader& reader, float* components, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    components[i] = std::bit_cast<float>(reader.Read(32));
+  }
+}
+
+// ---- text forms -----------------------------------------------------------------------------
+
+bool AtEnd(Lexer& lexer) { return NextToken(lexer) == TokenKind::kEof; }
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The value of an integer number in [minimum, maximum]. The whole integer part is compared,
+// not its low 32 bits, so 4294967296 clamps to the maximum instead of wrapping to 0.
+int32_t ClampedInteger(const NumberToken& number, int32_t minimum, int32_t maximum) {
+  if (number.negative) {
+    const uint64_t limit = static_cast<uint64_t>(-static_cast<int64_t>(minimum));
+    return number.integer_part >= limit
+               ? minimum
+               : static_cast<int32_t>(-static_cast<int64_t>(number.integer_part));
+  }
+  return number.integer_part >= static_cast<uint64_t>(maximum)
+             ? maximum
+             : static_cast<int32_t>(number.integer_part);
+}
+
+// One number, clamped; nothing may follow it.
+bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t& value) {
+  if (NextToken(lexer) != TokenKind::kNumber) {
+    return false;
+  }
+  value = ClampedInteger(lexer.number, minimum, maximum);
+  return AtEnd(lexer);
+}
+
+// One float component: a number, or one of the words INF and NAN with an optional sign. The
+// lexer reads "-INF" as a malformed number, so the words are matched in the source text
+// before the lexer is asked for a number (after the whitespace it would skip itself).
+bool ParseFloatComponent(Lexer& lexer, float& value) {
+  const char* text = lexer.source.data;
+  uint32_t position = lexer.position;
+  uint32_t line_feeds = 0;
+  while (position < lexer.source.length && IsSpace(text[position])) {
+    line_feeds += text[position] == '\n' ? 1 : 0;
+    ++position;
+  }
+  if (position < lexer.source.length) {
+    if (const uint32_t matched = MatchFloatWord(text + position, value)) {
+      lexer.position = position + matched;
+      lexer.line += line_feeds;
+      return true;
+    }
+  }
+  if (NextToken(lexer) != TokenKind::kNumber) {
+    return false;
+  }
+  value = static_cast<float>(NumberToDouble(lexer.number));
+  return true;
+}
+
+// `count` components separated by ","; nothing may follow the last.
+bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i != 0 && NextToken(lexer) != TokenKind::kComma) {
+      return false;
+    }
+    if (!ParseFloatComponent(lexer, components[i])) {
+      return false;
+    }
+  }
+  return AtEnd(lexer);
+}
+
+void FormatFloats(CStringBufferA& out, const float* components, uint32_t count) {
+  out.Clear(false);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i != 0) {
+      out.AppendChar(',');
+    }
+    AppendFloat(out, components[i]);
+  }
+}
+
+// A hash from a token that has just been read: a number gives the low 32 bits of its integer
+// part (the sign is ignored), an identifier or a quoted name its NameHash.
+bool HashFromToken(const Lexer& lexer, TokenKind kind, uint32_t& value) {
+  switch (kind) {
+    case TokenKind::kNumber:
+      value = static_cast<uint32_t>(lexer.number.integer_part);
+      return true;
+    case TokenKind::kIdentifier:
+    case TokenKind::kExtendedIdentifier:
+      value = NameHash(lexer.identifier_value.data, lexer.identifier_value.length);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Appends the resolver's name for `value` in its quoted form. The text is read back through
+// NameHash, so a name that does not hash to the value would change it: such a name is refused.
+bool AppendResolvedName(CStringBufferA& out, const NameResolver& resolver, uint32_t value,
+                        uint32_t kind) {
+  if (resolver.function == nullptr) {
+    return false;
+  }
+  const char* name = resolver.function(value, kind, resolver.context);
+  if (name == nullptr || NameHash(name) != value) {
+    return false;
+  }
+  AppendQuotedName(out, name);
+  return true;
+}
+
+}  // namespace
+
+// ---- cBool ----------------------------------------------------------------------------------
+
+bool CPrimitiveBool::WriteValue(BitWriter& writer, const FieldInfo&, const ValueNode& value) const {
+  writer.Write(1, value.payload.boolean != 0 ? 1u : 0u);
+  return !writer.failed;
+}
+
+bool CPrimitiveBool::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  value.payload.boolean = static_cast<uint8_t>(reader.Read(1));
+  return !reader.failed;
+}
+
+bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  const TokenKind kind = NextToken(lexer);
+  if (kind != TokenKind::kTrue && kind != TokenKind::kFalse) {
+    return false;
+  }
+  value.payload.boolean = kind == TokenKind::kTrue ? 1 : 0;
+  return AtEnd(lexer);
+}
+
+bool CPrimitiveBool::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                 CStringBufferA&) const {
+  out.Assign(value.payload.boolean != 0 ? "true" : "false");
+  return true;
+}
+
+// ---- cByte ----------------------------------------------------------------------------------
+
+bool CPrimitiveByte::WriteValue(BitWriter& writer, const FieldInfo& field,
+                                const ValueNode& value) const {
+  return WriteInteger(writer, field, value.payload.byte, 8);
+}
+
+bool CPrimitiveByte::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
+  int32_t decoded = value.payload.byte;
+  const bool ok = ReadInteger(reader, field, 8, decoded);
+  value.payload.byte = static_cast<int8_t>(decoded);
+  return ok;
+}
+
+bool CPrimitiveByte::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  int32_t parsed = 0;
+  if (!ParseClampedInteger(lexer, std::numeric_limits<int8_t>::min(),
+                           std::numeric_limits<int8_t>::max(), parsed)) {
+    return false;
+  }
+  value.payload.byte = static_cast<int8_t>(parsed);
+  return true;
+}
+
+bool CPrimitiveByte::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                 CStringBufferA&) const {
+  out.Format("%d", static_cast<int>(value.payload.byte));
+  return true;
+}
+
+// ---- cShort ---------------------------------------------------------------------------------
+
+bool CPrimitiveShort::WriteValue(BitWriter& writer, const FieldInfo& field,
+                                 const ValueNode& value) const {
+  return WriteInteger(writer, field, value.payload.int16, 16);
+}
+
+bool CPrimitiveShort::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
+  int32_t decoded = value.payload.int16;
+  const bool ok = ReadInteger(reader, field, 16, decoded);
+  value.payload.int16 = static_cast<int16_t>(decoded);
+  return ok;
+}
+
+bool CPrimitiveShort::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  int32_t parsed = 0;
+  if (!ParseClampedInteger(lexer, std::numeric_limits<int16_t>::min(),
+                           std::numeric_limits<int16_t>::max(), parsed)) {
+    return false;
+  }
+  value.payload.int16 = static_cast<int16_t>(parsed);
+  return true;
+}
+
+bool CPrimitiveShort::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                  CStringBufferA&) const {
+  out.Format("%d", static_cast<int>(value.payload.int16));
+  return true;
+}
+
+// ---- cInt -----------------------------------------------------------------------------------
+
+bool CPrimitiveInt::WriteValue(BitWriter& writer, const FieldInfo& field,
+                               const ValueNode& value) const {
+  return WriteInteger(writer, field, value.payload.int32, 32);
+}
+
+bool CPrimitiveInt::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
+  return ReadInteger(reader, field, 32, value.payload.int32);
+}
+
+bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  if (NextToken(lexer) != TokenKind::kNumber) {
+    return false;
+  }
+  // Modulo 2^32: the low 32 bits of the integer part, negated in 32-bit arithmetic.
+  const uint32_t low = static_cast<uint32_t>(lexer.number.integer_part);
+  value.payload.int32 = static_cast<int32_t>(lexer.number.negative ? 0u - low : low);
+  return AtEnd(lexer);
+}
+
+bool CPrimitiveInt::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                CStringBufferA&) const {
+  out.Format("%d", static_cast<int>(value.payload.int32));
+  return true;
+}
+
+// ---- cHash, cStringHash, cTextID ------------------------------------------------------------
+
+bool CPrimitiveUINT32::WriteValue(BitWriter& writer, const FieldInfo&,
+                                  const ValueNode& value) const {
+  writer.WriteWord(value.payload.word);
+  return !writer.failed;
+}
+
+bool CPrimitiveUINT32::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  value.payload.word = reader.Read(32);
+  return !reader.failed;
+}
+
+bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  uint32_t hash = 0;
+  if (!HashFromToken(lexer, NextToken(lexer), hash)) {
+    return false;
+  }
+  value.payload.word = hash;
+  return AtEnd(lexer);
+}
+
+bool CPrimitiveUINT32::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                   CStringBufferA& comment) const {
+  const uint32_t word = value.payload.word;
+  const NameResolver resolver = CurrentNameResolver;
+  out.Clear(false);
+  if (!AppendResolvedName(out, resolver, word, name_hash)) {
+    out.Format("%u", word);
+  }
+  if (resolver.function != nullptr) {
+    if (const char* text = resolver.function(word, kResolveHashComment, resolver.context)) {
+      comment.Assign(text);
+    }
+  }
+  return true;
+}
+
+// ---- cPointer -------------------------------------------------------------------------------
+
+bool CPrimitivePointer::WriteValue(BitWriter& writer, const FieldInfo&,
+                                   const ValueNode& value) const {
+  writer.WriteWord(value.payload.word);
+  return !writer.failed;
+}
+
+bool CPrimitivePointer::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  value.payload.word = reader.Read(32);
+  return !reader.failed;
+}
+
+bool CPrimitivePointer::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  if (NextToken(lexer) != TokenKind::kAt) {
+    return false;
+  }
+  uint32_t id = 0;
+  if (!HashFromToken(lexer, NextToken(lexer), id)) {
+    return false;
+  }
+  value.payload.word = id;
+  return AtEnd(lexer);
+}
+
+bool CPrimitivePointer::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                    CStringBufferA& comment) const {
+  const uint32_t id = value.payload.word;
+  const NameResolver resolver = CurrentNameResolver;
+  out.Assign("@");
+  if (!AppendResolvedName(out, resolver, id, name_hash)) {
+    out.AppendFormat("%u", id);
+  }
+  const char* text = resolver.function == nullptr
+                         ? nullptr
+                         : resolver.function(id, kResolvePointerComment, resolver.context);
+  comment.Assign(text != nullptr ? text : kExternalObjectComment);
+  return true;
+}
+
+// ---- cFloat, cAngle -------------------------------------------------------------------------
+
+bool CPrimitiveFloat::WriteValue(BitWriter& writer, const FieldInfo& field,
+                                 const ValueNode& value) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      WriteRawFloats(writer, value.payload.floats, 1);
+      return !writer.failed;
+    case QuantizationMode::Float:
+      return EncodeQuantizedFloat(writer, field.float_quantization, value.payload.floats[0]);
+    default:
+      return false;
+  }
+}
+
+bool CPrimitiveFloat::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      ReadRawFloats(reader, value.payload.floats, 1);
+      return !reader.failed;
+    case QuantizationMode::Float:
+      return DecodeQuantizedFloat(reader, field.float_quantization, value.payload.floats[0]);
+    default:
+      return false;
+  }
+}
+
+bool CPrimitiveFloat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  return ParseFloats(lexer, value.payload.floats, 1);
+}
+
+bool CPrimitiveFloat::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                  CStringBufferA&) const {
+  FormatFloats(out, value.payload.floats, 1);
+  return true;
+}
+
+// ---- cVector2 -------------------------------------------------------------------------------
+
+bool CPrimitiveVec2::WriteValue(BitWriter& writer, const FieldInfo&, const ValueNode& value) const {
+  WriteRawFloats(writer, value.payload.floats, 2);
+  return !writer.failed;
+}
+
+bool CPrimitiveVec2::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  ReadRawFloats(reader, value.payload.floats, 2);
+  return !reader.failed;
+}
+
+bool CPrimitiveVec2::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  return ParseFloats(lexer, value.payload.floats, 2);
+}
+
+bool CPrimitiveVec2::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                 CStringBufferA&) const {
+  FormatFloats(out, value.payload.floats, 2);
+  return true;
+}
+
+// ---- cVector3 -------------------------------------------------------------------------------
+
+bool CPrimitiveVec3::WriteValue(BitWriter& writer, const FieldInfo& field,
+                                const ValueNode& value) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      WriteRawFloats(writer, value.payload.floats, 3);
+      return !writer.failed;
+    case QuantizationMode::Pos:
+    case QuantizationMode::Scale:
+    case QuantizationMode::Scale2:
+      return EncodeVec3(writer, field.mode(), value.payload.floats);
+    default:
+      return false;
+  }
+}
+
+bool CPrimitiveVec3::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      ReadRawFloats(reader, value.payload.floats, 3);
+      return !reader.failed;
+    case QuantizationMode::Pos:
+    case QuantizationMode::Scale:
+    case QuantizationMode::Scale2:
+      return DecodeVec3(reader, field.mode(), value.payload.floats);
+    default:
+      return false;
+  }
+}
+
+bool CPrimitiveVec3::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  return ParseFloats(lexer, value.payload.floats, 3);
+}
+
+bool CPrimitiveVec3::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                 CStringBufferA&) const {
+  FormatFloats(out, value.payload.floats, 3);
+  return true;
+}
+
+// ---- cVector4, cColor -----------------------------------------------------------------------
+
+bool CPrimitiveVec4::WriteValue(BitWriter& writer, const FieldInfo&, const ValueNode& value) const {
+  WriteRawFloats(writer, value.payload.floats, 4);
+  return !writer.failed;
+}
+
+bool CPrimitiveVec4::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  ReadRawFloats(reader, value.payload.floats, 4);
+  return !reader.failed;
+}
+
+bool CPrimitiveVec4::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  return ParseFloats(lexer, value.payload.floats, 4);
+}
+
+bool CPrimitiveVec4::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                 CStringBufferA&) const {
+  FormatFloats(out, value.payload.floats, 4);
+  return true;
+}
+
+// ---- cQuat ----------------------------------------------------------------------------------
+
+bool CPrimitiveQuat::WriteValue(BitWriter& writer, const FieldInfo& field,
+                                const ValueNode& value) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      WriteRawFloats(writer, value.payload.floats, 4);
+      return !writer.failed;
+    case QuantizationMode::Quat:
+      return EncodeQuat(writer, value.payload.floats);
+    default:
+      return false;
+  }
+}
+
+bool CPrimitiveQuat::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      ReadRawFloats(reader, value.payload.floats, 4);
+      return !reader.failed;
+    case QuantizationMode::Quat:
+      return DecodeQuat(reader, value.payload.floats);
+    default:
+      return false;
+  }
+}
+
+bool CPrimitiveQuat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  float q[4] = {};
+  if (!ParseFloats(lexer, q, 4)) {
+    return false;
+  }
+  NormaliseParsedQuaternion(q);
+  for (int i = 0; i < 4; ++i) {
+    value.payload.floats[i] = q[i];
+  }
+  return true;
+}
+
+bool CPrimitiveQuat::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                 CStringBufferA&) const {
+  FormatFloats(out, value.payload.floats, 4);
+  return true;
+}
+
+// ---- cAxisAlignedBoundingBox ----------------------------------------------------------------
+
+bool CPrimitiveAABBox::WriteValue(BitWriter& writer, const FieldInfo&,
+                                  const ValueNode& value) const {
+  WriteRawFloats(writer, value.payload.floats, 6);
+  return !writer.failed;
+}
+
+bool CPrimitiveAABBox::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  ReadRawFloats(reader, value.payload.floats, 6);
+  return !reader.failed;
+}
+
+bool CPrimitiveAABBox::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  return ParseFloats(lexer, value.payload.floats, 6);
+}
+
+bool CPrimitiveAABBox::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                   CStringBufferA&) const {
+  FormatFloats(out, value.payload.floats, 6);
+  return true;
+}
+
+// ---- cString --------------------------------------------------------------------------------
+
+bool CPrimitiveString::WriteValue(BitWriter& writer, const FieldInfo&,
+                                  const ValueNode& value) const {
+  const HeapText& text = value.payload.text;
+  const uint32_t length = text.Length();
+  writer.WriteWord(length);
+  if (length != 0) {
+    writer.WriteBitString(text.text, length);
+  }
+  return !writer.failed;
+}
+
+bool CPrimitiveString::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
+  HeapText& text = value.payload.text;
+  // The word only says whether a bit string follows; the bit string has its own length.
+  if (reader.Read(32) == 0) {
+    text.Release();
+    return !reader.failed;
+  }
+  TStringBufferA<256> scratch;
+  reader.ReadBitString(scratch);
+  if (scratch.length == 0) {
+    text.Release();
+  } else {
+    text.AssignBytes(scratch.data, scratch.length);
+    if (text.IsEmptyHandle()) {
+      return false;  // no memory for the text
+    }
+  }
+  return !reader.failed;
+}
+
+bool CPrimitiveString::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  HeapText& text = value.payload.text;
+  const CStringBufferA& source = lexer.source;
+  if (source.length == 0) {
+    text.Release();
+    return true;
+  }
+  text.AssignBytes(source.data, source.length);
+  return !text.IsEmptyHandle();
+}
+
+bool CPrimitiveString::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
+                                   CStringBufferA&) const {
+  FormatEscapedString(out, value.payload.text.text);
+  return true;
+}
+
+// ---- the instances --------------------------------------------------------------------------
+
+CPrimitiveBool CBoolType("cBool");
+CPrimitiveByte CByteType("cByte");
+CPrimitiveShort CShortType("cShort");
+CPrimitiveInt CIntType("cInt");
+CPrimitiveFloat CFloatType("cFloat");
+CPrimitiveFloat CAngleType("cAngle");
+CPrimitiveVec2 CVector2Type("cVector2");
+CPrimitiveVec3 CVector3Type("cVector3");
+CPrimitiveVec4 CVector4Type("cVector4");
+CPrimitiveVec4 CColorType("cColor");
+CPrimitiveQuat CQuatType("cQuat");
+CPrimitiveAABBox CAxisAlignedBoundingBoxType("cAxisAlignedBoundingBox");
+CPrimitiveUINT32 CHashType("cHash");
+CPrimitiveUINT32 CStringHashType("cStringHash");
+CPrimitiveUINT32 CTextIDType("cTextID");
+CPrimitivePointer CPointerType("cPointer");
+CPrimitiveString CStringType("cString");
+
+uint32_t PrimitiveCoreTypeCount() { return kPrimitiveTypeCount; }
