@@ -1,6 +1,7 @@
 // foundation/byte_buffer.h - growable byte array that holds a file or a written stream.
 //
-// Capacity grows in whole granules (kGranuleBytes in every command) and bytes that were never
+// Capacity grows in whole granules (kGranuleBytes in every command), at least doubling when a
+// buffer that already holds memory grows again, and bytes that were never
 // written are zero, so the unused high bits of a bit stream's last byte are 0. The caller sets
 // `size` after Grow. A failed Grow leaves contents and capacity as they were.
 #pragma once
@@ -17,7 +18,8 @@ class ByteBuffer {
   ByteBuffer(const ByteBuffer&) = delete;
   ByteBuffer& operator=(const ByteBuffer&) = delete;
 
-  /// Makes capacity at least n bytes (n rounded up to a whole granule); new bytes are zero.
+  /// Makes capacity at least n bytes (n rounded up to a whole granule, or double the old
+  /// capacity when that is more); new bytes are zero.
   /// Returns false, changing nothing, when the rounded size overflows or cannot be allocated.
   [[nodiscard]] bool Grow(uint32_t n);
   /// Zeroes the whole capacity and sets size to 0 (the memory is kept).

@@ -1,1 +1,489 @@
-// tests/foundation/file_test.cpp
+// tests/foundation/file_test.cpp - the open modes, whole-file reading, atomic writing, file
+// identity and the .bin listing, each test in a fresh folder under the system temp folder.
+#include "foundation/file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/bit_stream.h"
+#include "foundation/byte_buffer.h"
+#include "foundation/string_buffer.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() / ("qvx_file_test_" + std::to_string(seed()));
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) root_ = candidate.string();
+    }
+    ASSERT_FALSE(root_.empty());
+  }
+  void TearDown() override {
+    std::error_code error;
+    if (!root_.empty()) fs::remove_all(root_, error);
+  }
+
+  std::string At(const std::string& relative) const { return root_ + "/" + relative; }
+
+  void Put(const std::string& relative, const std::string& content) const {
+    const fs::path path = At(relative);
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    ASSERT_TRUE(out.good());
+  }
+
+  std::string Get(const std::string& relative) const {
+    std::ifstream in(At(relative), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Names in the test folder itself: shows stray temporary files.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string root_;
+};
+
+std::string Bytes(const ByteBuffer& buffer) {
+  if (buffer.size == 0) return std::string();
+  return std::string(reinterpret_cast<const char*>(buffer.data), buffer.size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Open modes
+
+TEST_F(FileTest, OpenModesFollowTheTable) {
+  const struct {
+    const char* mode;
+    bool opens_missing;     // creates a missing file
+    const char* read_back;  // reading "hello" right after opening; null: reading fails
+    const char* after_xy;   // the file after writing "XY" right after opening
+  } kCases[] = {
+      {"r", false, "hello", "hello"},   {"rb", false, "hello", "hello"},
+      {"r+", false, "hello", "XYllo"},  {"w", true, nullptr, "XY"},
+      {"w+", true, "", "XY"},           {"wt", true, nullptr, "XY"},
+      {"a", true, nullptr, "helloXY"},  {"a+", true, "", "helloXY"},
+      {"ab", true, nullptr, "helloXY"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.mode);
+    const std::string missing = At(std::string("missing_") + c.mode);
+    const FileHandle created = OpenFile(missing.c_str(), c.mode);
+    EXPECT_EQ(created != kInvalidFile, c.opens_missing);
+    EXPECT_EQ(fs::exists(missing), c.opens_missing);
+    CloseFile(created);
+
+    Put("file", "hello");
+    FileHandle file = OpenFile(At("file").c_str(), c.mode);
+    ASSERT_NE(file, kInvalidFile);
+    char read[16] = {};
+    uint32_t delivered = 99;
+    const bool read_ok = ReadFromFile(file, read, sizeof(read), delivered);
+    EXPECT_EQ(read_ok, c.read_back != nullptr);
+    if (read_ok) {
+      EXPECT_EQ(std::string(read, delivered), c.read_back);
+    }
+    CloseFile(file);
+
+    Put("file", "hello");
+    file = OpenFile(At("file").c_str(), c.mode);
+    ASSERT_NE(file, kInvalidFile);
+    const bool writes = std::string(c.after_xy) != "hello";
+    EXPECT_EQ(WriteToFile(file, "XY", 2), writes);
+    CloseFile(file);
+    EXPECT_EQ(Get("file"), c.after_xy);
+  }
+}
+
+TEST_F(FileTest, UnknownModesOpenNothingAndTouchNothing) {
+  Put("file", "hello");
+  const char* kModes[] = {"", "x", "R", "W", "+r", "b"};
+  for (const char* mode : kModes) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(OpenFile(At("file").c_str(), mode), kInvalidFile);
+    EXPECT_EQ(OpenFile(At("new").c_str(), mode), kInvalidFile);
+  }
+  EXPECT_EQ(OpenFile(At("new").c_str(), nullptr), kInvalidFile);
+  EXPECT_EQ(OpenFile(nullptr, "w"), kInvalidFile);
+  EXPECT_EQ(Get("file"), "hello");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"file"});
+}
+
+TEST_F(FileTest, ReadersShareAndWritersExcludeEveryone) {
+  Put("file", "hello");
+  const std::string path = At("file");
+  const FileHandle first_reader = OpenFile(path.c_str(), "r");
+  const FileHandle second_reader = OpenFile(path.c_str(), "r");
+  ASSERT_NE(first_reader, kInvalidFile);
+  EXPECT_NE(second_reader, kInvalidFile);
+  // A refused "w" must not have truncated the file on its way to the refusal.
+  EXPECT_EQ(OpenFile(path.c_str(), "w"), kInvalidFile);
+  EXPECT_EQ(OpenFile(path.c_str(), "r+"), kInvalidFile);
+  EXPECT_EQ(Get("file"), "hello");
+  CloseFile(first_reader);
+  CloseFile(second_reader);
+
+  const FileHandle writer = OpenFile(path.c_str(), "a");
+  ASSERT_NE(writer, kInvalidFile);
+  EXPECT_EQ(OpenFile(path.c_str(), "r"), kInvalidFile);
+  EXPECT_EQ(OpenFile(path.c_str(), "a+"), kInvalidFile);
+  CloseFile(writer);
+  const FileHandle after = OpenFile(path.c_str(), "r");
+  EXPECT_NE(after, kInvalidFile);
+  CloseFile(after);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+TEST_F(FileTest, ReadWholeFileDeliversEveryByteAndZeroesTheRest) {
+  std::string content(10000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + 7);
+  Put("big.bin", content);
+  Put("small.bin", std::string("\0\xFF\x01", 3));
+
+  ByteBuffer buffer(kGranuleBytes);
+  ASSERT_TRUE(ReadWholeFile(At("big.bin").c_str(), buffer));
+  EXPECT_EQ(Bytes(buffer), content);
+  EXPECT_EQ(buffer.capacity, 16384u);
+
+  // Reusing the buffer: the earlier, longer content must not linger after the new size.
+  ASSERT_TRUE(ReadWholeFile(At("small.bin").c_str(), buffer));
+  EXPECT_EQ(Bytes(buffer), std::string("\0\xFF\x01", 3));
+  for (uint32_t i = buffer.size; i < buffer.capacity; ++i) ASSERT_EQ(buffer.data[i], 0) << i;
+}
+
+TEST_F(FileTest, EmptyFileReadsAsEmpty) {
+  Put("empty", "");
+  ByteBuffer buffer;
+  ASSERT_TRUE(ReadWholeFile(At("empty").c_str(), buffer));
+  EXPECT_EQ(buffer.size, 0u);
+  CStringBufferA text("stale");
+  ASSERT_TRUE(ReadWholeText(At("empty").c_str(), text));
+  EXPECT_STREQ(text.data, "");
+  EXPECT_EQ(text.length, 0u);
+}
+
+TEST_F(FileTest, MissingFileFailsBothReadersAndCreatesNothing) {
+  Put("other.bin", "0123456789");
+  ByteBuffer buffer;
+  ASSERT_TRUE(ReadWholeFile(At("other.bin").c_str(), buffer));
+  EXPECT_FALSE(ReadWholeFile(At("missing.bin").c_str(), buffer));
+  EXPECT_EQ(buffer.size, 0u);
+  EXPECT_EQ(buffer.data[0], 0);
+
+  CStringBufferA text("stale");
+  EXPECT_FALSE(ReadWholeText(At("missing.txt").c_str(), text));
+  EXPECT_STREQ(text.data, "");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"other.bin"});
+}
+
+TEST_F(FileTest, ReadWholeTextTerminatesAndKeepsEveryByte) {
+  Put("doc.txt", std::string("ab\0cd\n", 6));
+  TStringBufferA<4> text("old");
+  ASSERT_TRUE(ReadWholeText(At("doc.txt").c_str(), text));
+  EXPECT_EQ(text.length, 6u);
+  EXPECT_EQ(std::string(text.data, 7), std::string("ab\0cd\n\0", 7));
+
+  const std::string long_text(5000, 'z');
+  Put("long.txt", long_text);
+  ASSERT_TRUE(ReadWholeText(At("long.txt").c_str(), text));
+  EXPECT_EQ(std::string(text.data), long_text);
+  EXPECT_EQ(text.length, 5000u);
+}
+
+#ifdef __linux__
+// Pipes report no size; their content still has to arrive whole, NULs included.
+TEST_F(FileTest, ReadersTakeContentBeyondTheReportedSize) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    // Filled without waiting for a reader: as much as the pipe takes (64 KiB by default).
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    std::string content;
+    for (;;) {
+      char chunk[1000];
+      for (size_t i = 0; i < sizeof(chunk); ++i) {
+        chunk[i] = static_cast<char>((content.size() + i) % 251);
+      }
+      const ssize_t written = write(ends[1], chunk, sizeof(chunk));
+      if (written <= 0) break;
+      content.append(chunk, static_cast<size_t>(written));
+    }
+    close(ends[1]);
+    ASSERT_GT(content.size(), 0u);
+    const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
+    std::string got;
+    if (round == 0) {
+      ByteBuffer buffer;
+      EXPECT_TRUE(ReadWholeFile(path.c_str(), buffer));
+      got = Bytes(buffer);
+    } else {
+      TStringBufferA<64> text;
+      EXPECT_TRUE(ReadWholeText(path.c_str(), text));
+      got.assign(text.data, text.length);
+      EXPECT_EQ(text.data[text.length], '\0');
+    }
+    close(ends[0]);
+    EXPECT_EQ(got, content);
+  }
+}
+#endif
+
+TEST_F(FileTest, FilesOf512MiBOrMoreAreRefused) {
+  Put("huge.bin", "");
+  fs::resize_file(At("huge.bin"), kMaxStreamBytes);
+  ByteBuffer buffer;
+  EXPECT_FALSE(ReadWholeFile(At("huge.bin").c_str(), buffer));
+  EXPECT_EQ(buffer.size, 0u);
+  CStringBufferA text;
+  EXPECT_FALSE(ReadWholeText(At("huge.bin").c_str(), text));
+  EXPECT_EQ(text.length, 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+TEST_F(FileTest, WrittenFilesReadBackUnchanged) {
+  std::mt19937 random(12345);
+  const uint32_t kSizes[] = {0, 1, 2, 8191, 8192, 8193, 70000};
+  for (uint32_t size : kSizes) {
+    SCOPED_TRACE(size);
+    ByteBuffer written;
+    ASSERT_TRUE(written.Grow(size + 100));
+    for (uint32_t i = 0; i < size + 100; ++i) written.data[i] = static_cast<uint8_t>(random());
+    written.size = size;  // the bytes past size must not be written
+    ASSERT_TRUE(WriteWholeFile(At("out.bin").c_str(), written));
+    EXPECT_EQ(fs::file_size(At("out.bin")), size);
+
+    ByteBuffer read;
+    ASSERT_TRUE(ReadWholeFile(At("out.bin").c_str(), read));
+    ASSERT_EQ(read.size, size);
+    if (size != 0) {
+      EXPECT_EQ(std::memcmp(read.data, written.data, size), 0);
+    }
+  }
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(FileTest, WriteWholeTextWritesTheCharactersWithoutTheNul) {
+  Put("doc.txt", "a much longer earlier content of the document");
+  CStringBufferA text("line\n");
+  ASSERT_TRUE(WriteWholeText(At("doc.txt").c_str(), text));
+  EXPECT_EQ(Get("doc.txt"), "line\n");
+
+  CStringBufferA empty;
+  ASSERT_TRUE(WriteWholeText(At("doc.txt").c_str(), empty));
+  EXPECT_EQ(Get("doc.txt"), "");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"doc.txt"});
+}
+
+TEST_F(FileTest, WritingIntoAMissingFolderFailsAndCreatesNothing) {
+  EXPECT_FALSE(WriteWholeBytes(At("missing/out.txt").c_str(), "x", 1));
+  EXPECT_FALSE(WriteWholeBytes("", "x", 1));
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(FileTest, FoldersAreNeitherOpenedNorReplaced) {
+  Put("dir/inside", "kept");
+  EXPECT_EQ(OpenFile(At("dir").c_str(), "r"), kInvalidFile);
+  EXPECT_EQ(OpenFile(At("dir").c_str(), "a"), kInvalidFile);
+  ByteBuffer buffer;
+  EXPECT_FALSE(ReadWholeFile(At("dir").c_str(), buffer));
+  EXPECT_FALSE(WriteWholeBytes(At("dir").c_str(), "x", 1));
+  EXPECT_TRUE(IsDirectory(At("dir").c_str()));
+  EXPECT_EQ(Get("dir/inside"), "kept");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"dir"});
+}
+
+#ifndef _WIN32
+TEST_F(FileTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile) {
+  const std::string old_content = "old content that must survive";
+  Put("out.bin", old_content);
+  struct stat before;
+  ASSERT_EQ(stat(At("out.bin").c_str(), &before), 0);
+  const std::string big(20000, 'n');
+
+  // A file size limit makes the write come up short, as a full disk would.
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  const auto saved_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteWholeBytes(At("out.bin").c_str(), big.data(), big.size());
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, saved_handler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(Get("out.bin"), old_content);
+  struct stat after;
+  ASSERT_EQ(stat(At("out.bin").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(FileTest, ShortWriteToDevFullFailsAndKeepsTheDevice) {
+  struct stat before;
+  if (stat("/dev/full", &before) != 0 || !S_ISCHR(before.st_mode)) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  const std::string content(10000, 'f');
+  EXPECT_FALSE(WriteWholeBytes("/dev/full", content.data(), content.size()));
+  struct stat after;
+  ASSERT_EQ(stat("/dev/full", &after), 0);
+  EXPECT_TRUE(S_ISCHR(after.st_mode));
+  EXPECT_EQ(after.st_rdev, before.st_rdev);
+}
+
+TEST_F(FileTest, PipeTargetIsWrittenInPlace) {
+  ASSERT_EQ(mkfifo(At("pipe").c_str(), 0600), 0);
+  // Held open for reading, so the writer's open does not wait for a reader.
+  const int reader = open(At("pipe").c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_TRUE(WriteWholeBytes(At("pipe").c_str(), "through", 7));
+  char received[16] = {};
+  EXPECT_EQ(read(reader, received, sizeof(received)), 7);
+  close(reader);
+  EXPECT_STREQ(received, "through");
+  EXPECT_TRUE(fs::is_fifo(At("pipe")));
+  EXPECT_EQ(Entries(), std::vector<std::string>{"pipe"});
+}
+
+TEST_F(FileTest, ReplacingKeepsPermissionsAndLinks) {
+  Put("real.txt", "before");
+  fs::permissions(At("real.txt"),
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real.txt", At("link.txt"));
+
+  ASSERT_TRUE(WriteWholeBytes(At("link.txt").c_str(), "after", 5));
+  EXPECT_TRUE(fs::is_symlink(At("link.txt")));
+  EXPECT_EQ(Get("real.txt"), "after");
+  EXPECT_EQ(fs::status(At("real.txt")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"link.txt", "real.txt"}));
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// Identity
+
+TEST_F(FileTest, SameFileSeesThroughSpellingsAndLinks) {
+  Put("sub/x.bin", "data");
+  Put("y.bin", "data");
+  const std::string path = At("sub/x.bin");
+  EXPECT_TRUE(SameFile(path.c_str(), path.c_str()));
+  EXPECT_TRUE(SameFile(path.c_str(), At("sub/../sub/./x.bin").c_str()));
+  EXPECT_TRUE(SameFile(path.c_str(), (root_ + "//sub///x.bin").c_str()));
+  fs::create_hard_link(path, At("hard.bin"));
+  EXPECT_TRUE(SameFile(path.c_str(), At("hard.bin").c_str()));
+#ifndef _WIN32
+  fs::create_symlink("sub/x.bin", At("soft.bin"));
+  EXPECT_TRUE(SameFile(At("soft.bin").c_str(), path.c_str()));
+#endif
+
+  EXPECT_FALSE(SameFile(path.c_str(), At("y.bin").c_str()));
+  EXPECT_FALSE(SameFile(path.c_str(), At("missing.bin").c_str()));
+  EXPECT_FALSE(SameFile(At("missing.bin").c_str(), At("missing.bin").c_str()));
+}
+
+TEST_F(FileTest, IsDirectoryOnlyForExistingFolders) {
+  Put("sub/x.bin", "data");
+  EXPECT_TRUE(IsDirectory(root_.c_str()));
+  EXPECT_TRUE(IsDirectory(At("sub").c_str()));
+  EXPECT_FALSE(IsDirectory(At("sub/x.bin").c_str()));
+  EXPECT_FALSE(IsDirectory(At("missing").c_str()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listing
+
+TEST_F(FileTest, ListsBinFilesBeforeSubfoldersEachInByteOrder) {
+  for (const char* file :
+       {"game/b.bin", "game/A.BIN", "game/c.Bin", "game/_.bin", "game/Z.bin", "game/\xC3\xA9.bin",
+        "game/notes.txt", "game/x.bin.bak", "game/bin", "game/sub2/y.bin", "game/sub1/deep/z.bin",
+        "game/sub1/a.bin", "game/Sub0/q.bin", "game/folder.bin/inner.bin"}) {
+    Put(file, "v002");
+  }
+  fs::create_directories(At("game/empty"));
+
+  const std::string game = At("game");
+  const char* kExpected[] = {
+      "A.BIN",      "Z.bin",           "_.bin",      "b.bin",
+      "c.Bin",      "\xC3\xA9.bin",    "Sub0/q.bin", "folder.bin/inner.bin",
+      "sub1/a.bin", "sub1/deep/z.bin", "sub2/y.bin",
+  };
+  for (const std::string& folder : {game, game + "/"}) {
+    SCOPED_TRACE(folder);
+    std::vector<std::string> paths = {"stale"};
+    ASSERT_TRUE(ListBinFilesRecursive(folder.c_str(), paths));
+    std::vector<std::string> expected;
+    for (const char* name : kExpected) expected.push_back(game + "/" + name);
+    EXPECT_EQ(paths, expected);
+  }
+}
+
+#ifndef _WIN32
+TEST_F(FileTest, ListingFollowsFileLinksButNotFolderLinks) {
+  Put("game/a.bin", "v002");
+  Put("elsewhere/far.bin", "v002");
+  fs::create_symlink(At("elsewhere/far.bin"), At("game/linked.bin"));
+  fs::create_directory_symlink(At("game"), At("game/loop"));
+  fs::create_directory_symlink(At("elsewhere"), At("game/other"));
+  fs::create_symlink(At("missing.bin"), At("game/dangling.bin"));
+
+  std::vector<std::string> paths;
+  ASSERT_TRUE(ListBinFilesRecursive(At("game").c_str(), paths));
+  EXPECT_EQ(paths, (std::vector<std::string>{At("game/a.bin"), At("game/linked.bin")}));
+}
+#endif
+
+TEST_F(FileTest, ListingOfAMissingOrEmptyFolder) {
+  std::vector<std::string> paths = {"stale"};
+  EXPECT_FALSE(ListBinFilesRecursive(At("missing").c_str(), paths));
+  EXPECT_TRUE(paths.empty());
+  paths = {"stale"};
+  EXPECT_FALSE(ListBinFilesRecursive("", paths));
+  EXPECT_TRUE(paths.empty());
+  Put("file.bin", "v002");
+  EXPECT_FALSE(ListBinFilesRecursive(At("file.bin").c_str(), paths));
+
+  fs::create_directories(At("nothing/inner"));
+  Put("nothing/readme.txt", "");
+  paths = {"stale"};
+  EXPECT_TRUE(ListBinFilesRecursive(At("nothing").c_str(), paths));
+  EXPECT_TRUE(paths.empty());
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+// foundation/file.h - opening, reading and writing whole files, and listing folders.
+//
+// The only module that touches the file system. Every command reads its inputs whole and
+// writes each output whole in one call:
+//
+//   reading  a file of kMaxStreamBytes (512 MiB) or more is refused; a failed read leaves
+//            the buffer empty
+//   writing  atomic: the content goes to a temporary file in the target's folder, which is
+//            then renamed over the target. On any failure the temporary file is removed, an
+//            existing target keeps its old content, and the call returns false
+//
+// Paths are narrow strings handed to the platform as they are. Nothing here prints.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/byte_buffer.h"
+#include "foundation/string_buffer.h"
+
+/// An open file: a POSIX descriptor or a Win32 HANDLE, held as an integer.
+using FileHandle = intptr_t;
+/// The handle of no file (all bits set), returned when opening fails.
+inline constexpr FileHandle kInvalidFile = -1;
+
+/// Opens `path` by a mode of one letter, optionally followed by "+":
+///
+///   mode  access          others may    creation                      after opening
+///   "r"   read            read          existing only
+///   "w"   write           nothing       always (truncates)
+///   "a"   write           nothing       always (creates if missing)   position at the end
+///   "r+"  read and write  nothing       existing only
+///   "w+"  read and write  nothing       always (truncates)
+///   "a+"  read and write  nothing       always (creates if missing)   position at the end
+///
+/// A second character other than "+" is ignored ("rb" acts as "r"). An empty or null mode, any
+/// other first letter, or a null path yields kInvalidFile without touching the file system. A
+/// folder cannot be opened, and a file that another open handle shares in a conflicting way
+/// is refused, so a writer excludes every other user and readers exclude writers.
+[[nodiscard]] FileHandle OpenFile(const char* path, const char* mode);
+/// Closes a handle from OpenFile; kInvalidFile is ignored.
+void CloseFile(FileHandle file);
+/// Reads up to `count` bytes at the file position into `bytes`; `delivered` receives how many
+/// arrived (fewer than `count` only at the end of the file). False on a read error.
+[[nodiscard]] bool ReadFromFile(FileHandle file, void* bytes, uint32_t count, uint32_t& delivered);
+/// Writes all `count` bytes at the file position; false when any of them could not be written.
+[[nodiscard]] bool WriteToFile(FileHandle file, const void* bytes, uint32_t count);
+/// The current size of an open file in bytes.
+[[nodiscard]] bool QueryFileSize(FileHandle file, uint64_t& size);
+
+/// Reads the whole file into `buffer` (Reset first, then size = the file's length). False,
+/// with the buffer reset, when the file cannot be opened or read, when it holds
+/// kMaxStreamBytes or more, or when the buffer cannot grow.
+[[nodiscard]] bool ReadWholeFile(const char* path, ByteBuffer& buffer);
+/// Reads the whole file into `text` and terminates it with a NUL; `length` is the file's
+/// length (a NUL inside the file ends the text for readers that stop at the first NUL).
+/// False, with the text empty, on the failures of ReadWholeFile.
+[[nodiscard]] bool ReadWholeText(const char* path, CStringBufferA& text);
+
+/// Writes `count` bytes atomically to `path` (see above). An existing character device or pipe
+/// (such as /dev/null) cannot be replaced and is written directly instead; a folder, a block
+/// device or a socket is refused, and so is an existing file the caller may not write (its
+/// permissions and the link it is reached through are kept). False when the folder does not
+/// exist or on any failure.
+[[nodiscard]] bool WriteWholeBytes(const char* path, const void* bytes, size_t count);
+/// Writes the used bytes of `buffer` (`size` of them) as WriteWholeBytes does.
+[[nodiscard]] bool WriteWholeFile(const char* path, const ByteBuffer& buffer);
+/// Writes the characters of `text` (`length` of them, no NUL) as WriteWholeBytes does.
+[[nodiscard]] bool WriteWholeText(const char* path, const CStringBufferA& text);
+
+/// True when both paths name the same existing file, however they are spelled (relative or
+/// absolute, through links, "." and ".." steps). False when either does not exist.
+[[nodiscard]] bool SameFile(const char* a, const char* b);
+/// True when `path` names an existing folder.
+[[nodiscard]] bool IsDirectory(const char* path);
+
+/// Replaces `paths` by the full path of every regular file under `folder` whose name ends in
+/// ".bin" in any letter case, in depth-first pre-order: a folder's own files in byte-wise
+/// ascending name order, then each subfolder's whole tree, subfolders in byte-wise ascending
+/// name order. Each path is the folder text, a kPathSeparator unless that text already ends in
+/// a separator the platform honours ("/"; on Windows also "\\"), and the name. Links to
+/// folders are not followed (a link cycle cannot loop); subfolders that cannot be read
+/// contribute nothing. False, with `paths` empty, when `folder` is empty or cannot be read.
+[[nodiscard]] bool ListBinFilesRecursive(const char* folder, std::vector<std::string>& paths);
