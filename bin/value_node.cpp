@@ -1,0 +1,413 @@
+// bin/value_node.cpp - value node life cycle and the decode, encode and bit-range walks.
+#include "bin/value_node.h"
+
+#include <cstring>
+
+#include "types/core_type_hashes.h"
+
+ValueNodePool& DefaultValueNodePool() { return ProcessNodePool<ValueNode, kValueNodesPerBlock>(); }
+
+namespace {
+
+struct StorageRow {
+  uint32_t type_hash;
+  uint32_t storage_hash;
+};
+
+constexpr StorageRow kStorageRows[] = {
+    {kCBoolHash, kCBoolHash},
+    {kCByteHash, kCByteHash},
+    {kCShortHash, kCShortHash},
+    {kCIntHash, kCIntHash},
+    {kCFloatHash, kCFloatHash},
+    {kCAngleHash, kCFloatHash},
+    {kCVector2Hash, kCVector2Hash},
+    {kCVector3Hash, kCVector3Hash},
+    {kCVector4Hash, kCVector4Hash},
+    {kCColorHash, kCVector4Hash},
+    {kCQuatHash, kCVector4Hash},
+    {kCAxisAlignedBoundingBoxHash, kCAxisAlignedBoundingBoxHash},
+    {kCHashHash, kCHashHash},
+    {kCStringHashHash, kCHashHash},
+    {kCTextIDHash, kCHashHash},
+    {kCPointerHash, kCHashHash},
+    {kCStringHash, kCStringHash},
+    {kUnnamedStringHashA, kCStringHash},
+    {kUnnamedStringHashB, kCStringHash},
+    {kUnnamedStringHashC, kCStringHash},
+};
+
+constexpr uint32_t kArrayKind = static_cast<uint32_t>(ValueKind::kArray);
+constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
+
+// The kind a value of `type_hash` gets when `core` reads it. Compound means the core type's
+// storage form is unknown, which no value of it may have.
+uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
+  const uint32_t storage = core.StorageTypeHash() != 0 ? core.StorageTypeHash() : type_hash;
+  return IsCoreTypeHash(storage) ? StorageTypeOf(storage) : kCompoundKind;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decoding (and measuring, when `out` is set).
+
+struct DecodeWalk {
+  const TypeRegistry& registry;
+  const CoreTypeTable& core_types;
+  BitReader& reader;
+  DecodeBudget& budget;
+  CStringBufferA* out;  // null: decode only
+  uint32_t base_position;
+};
+
+ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_t type_hash,
+                     bool as_array, uint32_t storage_override) {
+  if (walk.budget.nodes_left == 0) {
+    return nullptr;
+  }
+  ValueNode* child = AppendChildValue(parent, name, type_hash, as_array, storage_override);
+  if (child != nullptr) {
+    --walk.budget.nodes_left;
+  }
+  return child;
+}
+
+bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
+                  const char* path, uint32_t depth);
+
+bool DecodeCoreValue(DecodeWalk& walk, const CCoreType& core, const FieldInfo& field,
+                     ValueNode& parent, uint32_t name) {
+  ValueNode* child = TakeChild(walk, parent, name, field.type_hash, false, core.StorageTypeHash());
+  // A core type without a known storage form would write into a child list.
+  if (child == nullptr || child->IsCompound()) {
+    return false;
+  }
+  return core.ReadValue(walk.reader, field, *child);
+}
+
+bool DecodeClassValue(DecodeWalk& walk, const ClassType& nested, const FieldInfo& field,
+                      ValueNode& parent, uint32_t name, const char* path, uint32_t depth) {
+  if (depth >= kMaxNestingDepth) {
+    return false;
+  }
+  ValueNode* child = TakeChild(walk, parent, name, field.type_hash, false, 0);
+  // A class registered under a built-in hash would initialise as a primitive.
+  if (child == nullptr || !child->IsCompound()) {
+    return false;
+  }
+  return DecodeFields(walk, *child, nested, path, depth + 1);
+}
+
+bool DecodeArray(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, const char* path,
+                 uint32_t depth) {
+  const uint32_t count = walk.reader.ReadVarUInt();
+  if (walk.reader.failed) {
+    return false;
+  }
+  ValueNode* array = TakeChild(walk, parent, field.name_hash, field.type_hash, true, 0);
+  if (array == nullptr) {
+    return false;
+  }
+  if (count == 0) {
+    return true;  // nothing more in the stream, and the element type need not be known
+  }
+  if (const CCoreType* core = FindCoreType(walk.core_types, field.type_hash)) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!DecodeCoreValue(walk, *core, field, *array, 0)) {
+        return false;
+      }
+    }
+    return true;
+  }
+  const ClassType* nested = walk.registry.Find(field.type_hash);
+  if (nested == nullptr) {
+    return false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!DecodeClassValue(walk, *nested, field, *array, 0, path, depth)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DecodeField(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, const char* path,
+                 uint32_t depth) {
+  if (field.IsArray()) {
+    return DecodeArray(walk, field, parent, path, depth);
+  }
+  if (const CCoreType* core = FindCoreType(walk.core_types, field.type_hash)) {
+    return DecodeCoreValue(walk, *core, field, parent, field.name_hash);
+  }
+  const ClassType* nested = walk.registry.Find(field.type_hash);
+  if (nested == nullptr) {
+    return false;
+  }
+  return DecodeClassValue(walk, *nested, field, parent, field.name_hash, path, depth);
+}
+
+bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
+                  const char* path, uint32_t depth) {
+  TStringBufferA<64> field_path;
+  for (uint32_t i = 0; i < class_type.field_count; ++i) {
+    const FieldInfo& field = class_type.fields[i];
+    if (walk.out == nullptr) {
+      if (!DecodeField(walk, field, parent, path, depth)) {
+        return false;
+      }
+      continue;
+    }
+    field_path.Format("%s.%s", path, field.name.data);
+    const uint32_t start = walk.reader.position;
+    if (!DecodeField(walk, field, parent, field_path.data, depth)) {
+      return false;
+    }
+    const uint32_t end = walk.reader.position;
+    walk.out->AppendFormat("%s: %u - %u (%u)\n", field_path.data, start - walk.base_position,
+                           end - walk.base_position, end - start);
+  }
+  return !walk.reader.failed;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Encoding.
+
+struct EncodeWalk {
+  const TypeRegistry& registry;
+  const CoreTypeTable& core_types;
+  BitWriter& writer;
+};
+
+bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& class_type,
+                  uint32_t depth);
+
+// `value` was checked to carry the field's type hash.
+bool EncodeCoreValue(EncodeWalk& walk, const CCoreType& core, const FieldInfo& field,
+                     const ValueNode& value) {
+  // The payload is read in the form the kind names; any other form would be misread.
+  const uint32_t kind = CoreValueKind(core, field.type_hash);
+  if (kind == kCompoundKind || value.kind != kind) {
+    return false;
+  }
+  return core.WriteValue(walk.writer, field, value);
+}
+
+bool EncodeClassValue(EncodeWalk& walk, const ClassType& nested, const ValueNode& value,
+                      uint32_t depth) {
+  if (depth >= kMaxNestingDepth || !value.IsCompound()) {
+    return false;
+  }
+  return EncodeFields(walk, value, nested, depth + 1);
+}
+
+bool EncodeArray(EncodeWalk& walk, const FieldInfo& field, const ValueNode& array, uint32_t depth) {
+  if (!array.IsArray()) {
+    return false;
+  }
+  walk.writer.WriteVarUInt(array.payload.children.count);
+  if (array.payload.children.count == 0) {
+    return !walk.writer.failed;
+  }
+  const CCoreType* core = FindCoreType(walk.core_types, field.type_hash);
+  const ClassType* nested = core == nullptr ? walk.registry.Find(field.type_hash) : nullptr;
+  if (core == nullptr && nested == nullptr) {
+    return false;
+  }
+  for (const ValueNode* element = array.payload.children.first; element != nullptr;
+       element = element->next) {
+    if (element->type_hash != field.type_hash) {
+      return false;
+    }
+    const bool written = core != nullptr ? EncodeCoreValue(walk, *core, field, *element)
+                                         : EncodeClassValue(walk, *nested, *element, depth);
+    if (!written) {
+      return false;
+    }
+  }
+  return !walk.writer.failed;
+}
+
+bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& class_type,
+                  uint32_t depth) {
+  for (uint32_t i = 0; i < class_type.field_count; ++i) {
+    const FieldInfo& field = class_type.fields[i];
+    if (!value.IsCompound() || value.payload.children.count == 0) {
+      return false;
+    }
+    const ValueNode* child = FindChildValue(value, field.name_hash);
+    if (child == nullptr || child->type_hash != field.type_hash) {
+      return false;
+    }
+    bool written;
+    if (field.IsArray()) {
+      written = EncodeArray(walk, field, *child, depth);
+    } else if (const CCoreType* core = FindCoreType(walk.core_types, field.type_hash)) {
+      written = EncodeCoreValue(walk, *core, field, *child);
+    } else if (const ClassType* nested = walk.registry.Find(field.type_hash)) {
+      written = EncodeClassValue(walk, *nested, *child, depth);
+    } else {
+      written = false;
+    }
+    if (!written) {
+      return false;
+    }
+  }
+  return !walk.writer.failed;
+}
+
+}  // namespace
+
+bool IsCoreTypeHash(uint32_t type_hash) { return StorageTypeOf(type_hash) != 0; }
+
+uint32_t StorageTypeOf(uint32_t type_hash) {
+  for (const StorageRow& row : kStorageRows) {
+    if (row.type_hash == type_hash) {
+      return row.storage_hash;
+    }
+  }
+  return 0;
+}
+
+void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t storage_override) {
+  std::memset(&node.payload, 0, sizeof(node.payload));
+  node.is_array = as_array;
+  node.type_hash = type_hash;
+  if (as_array) {
+    node.kind = kArrayKind;
+    return;
+  }
+  const uint32_t storage = StorageTypeOf(storage_override != 0 ? storage_override : type_hash);
+  if (storage == 0) {
+    node.kind = kCompoundKind;
+    return;
+  }
+  node.kind = storage;
+  if (storage == kCStringHash) {
+    node.payload.text = HeapText::Empty();
+  }
+}
+
+ValueNode* NewValueNode() {
+  ValueNode* node = DefaultValueNodePool().Allocate();
+  if (node != nullptr) {
+    std::memset(static_cast<void*>(node), 0, sizeof(ValueNode));
+  }
+  return node;
+}
+
+ValueNode* NewObjectValue(uint32_t class_hash, uint32_t object_id) {
+  ValueNode* object = NewValueNode();
+  if (object == nullptr) {
+    return nullptr;
+  }
+  object->name = object_id;
+  // An object is a compound value even when its class hash collides with a built-in type.
+  InitValue(*object, class_hash, false, 0);
+  if (!object->IsCompound()) {
+    std::memset(&object->payload, 0, sizeof(object->payload));
+    object->kind = kCompoundKind;
+  }
+  return object;
+}
+
+ValueNode* AppendChildValue(ValueNode& parent, uint32_t name, uint32_t type_hash, bool as_array,
+                            uint32_t storage_override) {
+  ValueNode* child = NewValueNode();
+  if (child == nullptr) {
+    return nullptr;
+  }
+  child->name = name;
+  InitValue(*child, type_hash, as_array, storage_override);
+  ValueChildren& children = parent.payload.children;
+  if (children.last == nullptr) {
+    children.first = child;
+  } else {
+    children.last->next = child;
+  }
+  children.last = child;
+  ++children.count;
+  return child;
+}
+
+const ValueNode* FindChildValue(const ValueNode& parent, uint32_t name) {
+  if (!parent.IsArray() && !parent.IsCompound()) {
+    return nullptr;
+  }
+  for (const ValueNode* child = parent.payload.children.first; child != nullptr;
+       child = child->next) {
+    if (child->name == name) {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+void ReleaseValue(ValueNode& value) {
+  ValueNodePool& pool = DefaultValueNodePool();
+  // After shutdown the nodes' memory is gone; there is nothing left to give back.
+  if (pool.is_shut_down()) {
+    return;
+  }
+  if (value.kind == kCStringHash) {
+    value.payload.text.Release();
+    return;
+  }
+  if (!value.IsArray() && !value.IsCompound()) {
+    return;
+  }
+  // Walk the subtree as one pending chain: a node's children are spliced in front of the rest
+  // before the node goes back, so no depth needs a stack.
+  ValueNode* pending = value.payload.children.first;
+  value.payload.children = ValueChildren{nullptr, nullptr, 0};
+  while (pending != nullptr) {
+    ValueNode* node = pending;
+    pending = node->next;
+    if (node->IsArray() || node->IsCompound()) {
+      ValueChildren& children = node->payload.children;
+      if (children.first != nullptr) {
+        children.last->next = pending;
+        pending = children.first;
+      }
+    } else if (node->kind == kCStringHash) {
+      node->payload.text.Release();
+    }
+    pool.Free(node);
+  }
+}
+
+void ReleaseObject(ValueNode* object) {
+  if (object == nullptr) {
+    return;
+  }
+  ReleaseValue(*object);
+  DefaultValueNodePool().Free(object);
+}
+
+void ReleaseObjects(ValueObjectList& list) {
+  list.Clear([](ValueNode* object) { ReleaseObject(object); });
+}
+
+bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
+                        const CoreTypeTable& core_types, const ClassType& class_type,
+                        BitReader& reader, DecodeBudget* budget) {
+  DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
+  DecodeWalk walk{registry, core_types, reader, budget != nullptr ? *budget : own_budget,
+                  nullptr,  0};
+  return DecodeFields(walk, parent, class_type, "", 0);
+}
+
+bool EncodeObjectFields(const ValueNode& value, const TypeRegistry& registry,
+                        const CoreTypeTable& core_types, const ClassType& class_type,
+                        BitWriter& writer) {
+  EncodeWalk walk{registry, core_types, writer};
+  return EncodeFields(walk, value, class_type, 0);
+}
+
+bool PrintObjectBitRanges(ValueNode& parent, const TypeRegistry& registry,
+                          const CoreTypeTable& core_types, const ClassType& class_type,
+                          BitReader& reader, uint32_t base_position, const char* parent_path,
+                          CStringBufferA& out, DecodeBudget* budget) {
+  DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
+  DecodeWalk walk{registry, core_types,   reader, budget != nullptr ? *budget : own_budget,
+                  &out,     base_position};
+  return DecodeFields(walk, parent, class_type, parent_path != nullptr ? parent_path : "", 0);
+}

@@ -1,0 +1,59 @@
+// tests/bin/bin_test_support.h - class types and core type tables for the bin tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+
+#include "bin/value_node.h"
+#include "foundation/name_hash.h"
+#include "types/core_type.h"
+#include "types/core_type_hashes.h"
+#include "types/type_stream.h"
+
+struct FieldSpec {
+  const char* name;
+  uint32_t type_hash;
+  int32_t array_size = 0;
+};
+
+/// Adds a class named `name` with `fields` to `registry`; null when it cannot.
+inline ClassType* AddClass(TypeRegistry& registry, const char* name,
+                           std::initializer_list<FieldSpec> fields, uint32_t extra_word = 0) {
+  ClassTypePtr class_type = MakeClassType();
+  if (class_type == nullptr) return nullptr;
+  class_type->name.Assign(name);
+  class_type->name_hash = NameHash(name);
+  class_type->extra_word = extra_word;
+  if (fields.size() != 0 && !class_type->AllocateFields(static_cast<uint32_t>(fields.size()))) {
+    return nullptr;
+  }
+  uint32_t i = 0;
+  for (const FieldSpec& spec : fields) {
+    FieldInfo& field = class_type->fields[i++];
+    field.name.Assign(spec.name);
+    field.name_hash = NameHash(spec.name);
+    field.type_hash = spec.type_hash;
+    field.array_size = spec.array_size;
+  }
+  return registry.Add(std::move(class_type));
+}
+
+/// A CoreTypeTable built from every core type.
+struct CoreTypes {
+  CoreTypeTable table;
+  CoreTypes() { EXPECT_TRUE(BuildCoreTypeTable(table)); }
+};
+
+/// Value nodes taken from the pool and not given back.
+inline uint32_t ValueNodesInUse() {
+  ValueNodePool& pool = DefaultValueNodePool();
+  return pool.total_count() - pool.free_count();
+}
+
+/// The child of `parent` named by the NameHash of `name` (null when missing).
+inline const ValueNode* Child(const ValueNode& parent, const char* name) {
+  return FindChildValue(parent, NameHash(name));
+}
