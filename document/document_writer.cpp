@@ -1,0 +1,447 @@
+// document/document_writer.cpp - the document writer: the hot path of gentext.
+//
+// Each line is assembled in place: room for the whole line is made once, then its pieces are
+// copied straight into the output, so writing a value costs one FormatValue and a few copies
+// and allocates nothing once the buffers have grown.
+#include "document/document_writer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "document/lexer.h"
+#include "foundation/name_hash.h"
+#include "foundation/utf8.h"
+#include "types/core_type_hashes.h"
+
+namespace {
+
+constexpr char kTabs[] =
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+constexpr uint32_t kTabRun = sizeof kTabs - 1;
+
+// The quoted-name form turns one byte into at most six ("\u001F").
+constexpr uint64_t kQuotedBytesPerByte = 6;
+// U+FFFD, which stands for an invalid sequence in a trailing comment.
+constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
+
+constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
+
+struct WriteContext {
+  CStringBufferA& out;
+  CStringBufferA& value_scratch;
+  const TypeRegistry& registry;
+  const CoreTypeTable& core_types;
+  CStringBufferA& comment_scratch;
+  ObjectRefTable* referenced;  // null for the plain writer
+  WrittenObjectSet* written;   // null for the plain writer
+};
+
+// Makes room for `count` more characters. False when the document would pass its limit; the
+// text buffer itself cannot hold 4 GiB.
+[[nodiscard]] bool MakeRoom(CStringBufferA& out, uint64_t count) {
+  const uint64_t needed = uint64_t{out.length} + count + 1;
+  if (needed > kMaxDocumentBytes) {
+    return false;
+  }
+  out.ReserveForAppend(needed);
+  return true;
+}
+
+char* Cursor(CStringBufferA& out) { return out.data + out.length; }
+
+void Finish(CStringBufferA& out, char* end) {
+  *end = '\0';
+  out.length = static_cast<uint32_t>(end - out.data);
+}
+
+char* Put(char* at, const char* bytes, size_t count) {
+  std::memcpy(at, bytes, count);
+  return at + count;
+}
+
+char* PutTabs(char* at, uint32_t level) {
+  while (level > kTabRun) {
+    at = Put(at, kTabs, kTabRun);
+    level -= kTabRun;
+  }
+  return Put(at, kTabs, level);
+}
+
+char* PutDecimal(char* at, uint32_t value) {
+  char digits[10];
+  uint32_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count != 0) {
+    *at++ = digits[--count];
+  }
+  return at;
+}
+
+[[nodiscard]] bool AppendLine(CStringBufferA& out, uint32_t level, const char* text,
+                              uint32_t length) {
+  if (!MakeRoom(out, uint64_t{level} + length)) {
+    return false;
+  }
+  char* at = PutTabs(Cursor(out), level);
+  Finish(out, Put(at, text, length));
+  return true;
+}
+
+// The level's TABs and "<field name> = ".
+[[nodiscard]] bool AppendFieldStart(CStringBufferA& out, uint32_t level, const FieldInfo& field) {
+  if (!MakeRoom(out, uint64_t{level} + field.name.length + 3)) {
+    return false;
+  }
+  char* at = PutTabs(Cursor(out), level);
+  at = Put(at, field.name.data, field.name.length);
+  Finish(out, Put(at, " = ", 3));
+  return true;
+}
+
+// The name the resolver gives for an object ID, used only when it reads back as that ID.
+const char* ObjectName(uint32_t object_id) {
+  const NameResolver resolver = CurrentNameResolver;
+  if (resolver.function == nullptr) {
+    return nullptr;
+  }
+  const char* name = resolver.function(object_id, 0, resolver.context);
+  return name != nullptr && NameHash(name) == object_id ? name : nullptr;
+}
+
+[[nodiscard]] bool AppendHeader(CStringBufferA& out, const ValueNode& object,
+                                const ClassType& class_type) {
+  const char* name = ObjectName(object.name);
+  const uint64_t name_room = name == nullptr ? 0 : std::strlen(name) * kQuotedBytesPerByte + 2;
+  // class name, " /* ", at most 10 digits, " */ ", the quoted name, " {\r\n"
+  if (!MakeRoom(out, class_type.name.length + 22 + name_room)) {
+    return false;
+  }
+  char* at = Put(Cursor(out), class_type.name.data, class_type.name.length);
+  if (name == nullptr) {
+    *at++ = ' ';
+    at = PutDecimal(at, object.name);
+    Finish(out, Put(at, " {\r\n", 4));
+    return true;
+  }
+  at = Put(at, " /* ", 4);
+  at = PutDecimal(at, object.name);
+  Finish(out, Put(at, " */ ", 4));
+  AppendQuotedName(out, name);
+  Finish(out, Put(Cursor(out), " {\r\n", 4));
+  return true;
+}
+
+// The kind a value of this field must have: the storage form its core type reads and prints.
+// Compound when the core type names no known storage form, which no value can match.
+uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
+  const uint32_t storage = core.StorageTypeHash() != 0 ? core.StorageTypeHash() : type_hash;
+  const uint32_t kind = StorageTypeOf(storage);
+  return kind != 0 ? kind : kCompoundKind;
+}
+
+// Appends `"<text>"`, the trailing comment waiting in the comment buffer, and CR LF.
+[[nodiscard]] bool AppendQuotedValue(WriteContext& ctx, const char* text, uint32_t length) {
+  CStringBufferA& comment = ctx.comment_scratch;
+  if (!MakeRoom(ctx.out, uint64_t{length} + 4)) {
+    comment.Clear(false);
+    return false;
+  }
+  char* at = Cursor(ctx.out);
+  *at++ = '"';
+  at = Put(at, text, length);
+  *at++ = '"';
+  if (comment.length == 0) {
+    Finish(ctx.out, Put(at, "\r\n", 2));
+    return true;
+  }
+  Finish(ctx.out, at);
+  WriteTrailingComment(comment, ctx.out);
+  if (comment.length != 0) {  // the document limit stopped the comment
+    comment.Clear(false);
+    return false;
+  }
+  return AppendLine(ctx.out, 0, "\r\n", 2);
+}
+
+// Formats one core value and appends its line ending: the quoted text, comment and CR LF.
+[[nodiscard]] bool AppendValueText(WriteContext& ctx, const CCoreType& core,
+                                   const ValueNode& value) {
+  CStringBufferA& comment = ctx.comment_scratch;
+  if (comment.length != 0) {
+    comment.Clear(false);
+  }
+  if (!core.FormatValue(ctx.value_scratch, value, nullptr, comment)) {
+    comment.Clear(false);
+    return false;
+  }
+  const CStringBufferA& text = ctx.value_scratch;
+  // The reader unescapes the double-quoted text once and then reads the name in it, whose own
+  // escapes would be undone a second time: give such a name one more level of escapes.
+  if (value.kind == kCHashHash && std::memchr(text.data, '\\', text.length) != nullptr) {
+    TStringBufferA<256> escaped;
+    FormatEscapedString(escaped, text.data);
+    return AppendQuotedValue(ctx, escaped.data, escaped.length);
+  }
+  return AppendQuotedValue(ctx, text.data, text.length);
+}
+
+// Finds each field's value among the children of one compound value. Decoded values hold
+// their children in declaration order, so the child after the last one found is tried first;
+// it is the first child with the field's name unless an earlier child has the same name, which
+// a 256-bit filter of the names passed so far rules out.
+class ChildFinder {
+ public:
+  explicit ChildFinder(const ValueNode& parent)
+      : first_(parent.payload.children.first), next_(first_) {}
+
+  const ValueNode* Find(uint32_t name) {
+    const uint32_t slot = FilterSlot(name);
+    if (next_ != nullptr && next_->name == name && !InFilter(slot)) {
+      const ValueNode* found = next_;
+      AddToFilter(slot);
+      next_ = found->next;
+      return found;
+    }
+    for (const ValueNode* child = first_; child != nullptr; child = child->next) {
+      AddToFilter(FilterSlot(child->name));
+      if (child->name == name) {
+        next_ = child->next;
+        return child;
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  static uint32_t FilterSlot(uint32_t name) { return (name * 0x9E3779B1u) >> 24; }
+  bool InFilter(uint32_t slot) const { return (filter_[slot >> 6] >> (slot & 63)) & 1; }
+  void AddToFilter(uint32_t slot) { filter_[slot >> 6] |= uint64_t{1} << (slot & 63); }
+
+  const ValueNode* first_;
+  const ValueNode* next_;
+  // Holds the slot of every child before next_ (and possibly more, which only costs a scan).
+  uint64_t filter_[4] = {0, 0, 0, 0};
+};
+
+bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& class_type,
+                   uint32_t level, uint32_t depth, bool follow_refs);
+bool WriteObjectAt(WriteContext& ctx, const ValueNode& object, const ClassType& class_type,
+                   uint32_t level);
+
+// The object a pointer value is replaced by when references are followed, or null when the
+// value is written as it is.
+const ValueNode* InlineTarget(WriteContext& ctx, const ValueNode& pointer, uint32_t level) {
+  if (level >= kMaxNestingDepth) {
+    return nullptr;
+  }
+  const uint32_t id = pointer.payload.word;
+  if (ctx.written->Find(id) != nullptr) {
+    return nullptr;
+  }
+  ValueNode* const* target = ctx.referenced->Find(id);
+  return target != nullptr ? *target : nullptr;
+}
+
+// Writes a pointer value as the object it references, when it should be. `handled` tells
+// whether it was; the result is false only when writing that object failed.
+[[nodiscard]] bool WriteInlineTarget(WriteContext& ctx, const ValueNode& pointer, uint32_t level,
+                                     bool& handled) {
+  handled = false;
+  const ValueNode* target = InlineTarget(ctx, pointer, level);
+  if (target == nullptr) {
+    return true;
+  }
+  handled = true;
+  const ClassType* target_class = ctx.registry.Find(target->type_hash);
+  return target_class != nullptr && WriteObjectAt(ctx, *target, *target_class, level);
+}
+
+[[nodiscard]] bool WriteNestedClass(WriteContext& ctx, const ValueNode& value,
+                                    const ClassType& nested, uint32_t level, uint32_t depth,
+                                    bool follow_refs) {
+  if (depth >= kMaxNestingDepth || !value.IsCompound()) {
+    return false;
+  }
+  return WriteFieldsAt(ctx, value, nested, level, depth + 1, follow_refs);
+}
+
+[[nodiscard]] bool WriteArray(WriteContext& ctx, const FieldInfo& field, const ValueNode& array,
+                              uint32_t level, uint32_t depth, bool follow_refs) {
+  if (!AppendLine(ctx.out, 0, "[\r\n", 3)) {
+    return false;
+  }
+  if (array.payload.children.count != 0) {
+    if (const CCoreType* core = FindCoreType(ctx.core_types, field.type_hash)) {
+      const uint32_t kind = CoreValueKind(*core, field.type_hash);
+      const bool pointers = follow_refs && field.type_hash == kCPointerHash;
+      for (const ValueNode* element = array.payload.children.first; element != nullptr;
+           element = element->next) {
+        if (element->type_hash != field.type_hash || element->kind != kind) {
+          return false;
+        }
+        if (!AppendLine(ctx.out, level + 1, "", 0)) {
+          return false;
+        }
+        bool handled = false;
+        if (pointers && !WriteInlineTarget(ctx, *element, level + 1, handled)) {
+          return false;
+        }
+        if (!handled && !AppendValueText(ctx, *core, *element)) {
+          return false;
+        }
+      }
+    } else if (const ClassType* nested = ctx.registry.Find(field.type_hash)) {
+      // References inside the elements of a class array are not followed.
+      for (const ValueNode* element = array.payload.children.first; element != nullptr;
+           element = element->next) {
+        if (element->type_hash != field.type_hash || !AppendLine(ctx.out, level, "{\r\n", 3) ||
+            !WriteNestedClass(ctx, *element, *nested, level + 1, depth, false) ||
+            !AppendLine(ctx.out, level, "}\r\n", 3)) {
+          return false;
+        }
+      }
+    } else {
+      return false;
+    }
+  }
+  return AppendLine(ctx.out, level, "]\r\n", 3);
+}
+
+bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& class_type,
+                   uint32_t level, uint32_t depth, bool follow_refs) {
+  ChildFinder children(value);
+  for (uint32_t i = 0; i < class_type.field_count; ++i) {
+    const FieldInfo& field = class_type.fields[i];
+    if (!AppendFieldStart(ctx.out, level, field) || !value.IsCompound()) {
+      return false;
+    }
+    const ValueNode* child = children.Find(field.name_hash);
+    if (child == nullptr || child->type_hash != field.type_hash) {
+      return false;
+    }
+    if (field.IsArray()) {
+      if (!child->IsArray() || !WriteArray(ctx, field, *child, level, depth, follow_refs)) {
+        return false;
+      }
+    } else if (const CCoreType* core = FindCoreType(ctx.core_types, field.type_hash)) {
+      if (child->kind != CoreValueKind(*core, field.type_hash)) {
+        return false;
+      }
+      bool handled = false;
+      if (follow_refs && field.type_hash == kCPointerHash &&
+          !WriteInlineTarget(ctx, *child, level, handled)) {
+        return false;
+      }
+      if (!handled && !AppendValueText(ctx, *core, *child)) {
+        return false;
+      }
+    } else if (const ClassType* nested = ctx.registry.Find(field.type_hash)) {
+      if (!AppendLine(ctx.out, 0, "{\r\n", 3) ||
+          !WriteNestedClass(ctx, *child, *nested, level + 1, depth, follow_refs) ||
+          !AppendLine(ctx.out, level, "}\r\n", 3)) {
+        return false;
+      }
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The reference-following object block; its header goes where the caller's line stands.
+bool WriteObjectAt(WriteContext& ctx, const ValueNode& object, const ClassType& class_type,
+                   uint32_t level) {
+  if (ctx.written->FindOrInsert(object.name, true) == nullptr ||
+      !AppendHeader(ctx.out, object, class_type) ||
+      !WriteFieldsAt(ctx, object, class_type, level + 1, 0, true)) {
+    return false;
+  }
+  return AppendLine(ctx.out, level, "}\r\n", 3);
+}
+
+}  // namespace
+
+bool WriteObject(const ValueNode& object, const ClassType& class_type, CStringBufferA& out,
+                 CStringBufferA& value_scratch, const TypeRegistry& registry,
+                 const CoreTypeTable& core_types, CStringBufferA& comment_scratch) {
+  WriteContext ctx{out, value_scratch, registry, core_types, comment_scratch, nullptr, nullptr};
+  return AppendHeader(out, object, class_type) &&
+         WriteFieldsAt(ctx, object, class_type, 1, 0, false) && AppendLine(out, 0, "}\r\n", 3);
+}
+
+bool WriteFields(const ValueNode& value, const ClassType& class_type, CStringBufferA& out,
+                 CStringBufferA& value_scratch, const TypeRegistry& registry,
+                 const CoreTypeTable& core_types, CStringBufferA& comment_scratch, uint32_t level) {
+  WriteContext ctx{out, value_scratch, registry, core_types, comment_scratch, nullptr, nullptr};
+  return WriteFieldsAt(ctx, value, class_type, level, 0, false);
+}
+
+void WriteIndent(uint32_t level, CStringBufferA& out) {
+  while (level > kTabRun) {
+    out.Append(kTabs, kTabRun);
+    level -= kTabRun;
+  }
+  out.Append(kTabs, level);
+}
+
+void WriteTrailingComment(CStringBufferA& comment, CStringBufferA& out) {
+  const void* nul = std::memchr(comment.data, '\0', comment.length);
+  const uint32_t length = nul == nullptr
+                              ? comment.length
+                              : static_cast<uint32_t>(static_cast<const char*>(nul) - comment.data);
+  if (length == 0) {
+    comment.Clear(false);
+    return;
+  }
+  // Each byte becomes at most three: "\n", "\r" or the replacement character.
+  if (!MakeRoom(out, uint64_t{length} * 3 + 3)) {
+    return;
+  }
+  char* at = Put(Cursor(out), " //", 3);
+  const char* p = comment.data;
+  const char* const end = p + length;
+  while (p < end) {
+    const char c = *p;
+    if (c == '\n') {
+      at = Put(at, "\\n", 2);
+      ++p;
+    } else if (c == '\r') {
+      at = Put(at, "\\r", 2);
+      ++p;
+    } else if (static_cast<unsigned char>(c) < 0x80) {
+      *at++ = c;
+      ++p;
+    } else {
+      const Utf8Decoded decoded = DecodeUtf8(p, end);
+      at = decoded.valid ? Put(at, p, decoded.length) : Put(at, kReplacementCharacter, 3);
+      p += decoded.length;
+    }
+  }
+  Finish(out, at);
+  comment.Clear(false);
+}
+
+bool WriteObjectFollowingRefs(const ValueNode& object, const ClassType& class_type,
+                              CStringBufferA& out, CStringBufferA& value_scratch,
+                              const TypeRegistry& registry, const CoreTypeTable& core_types,
+                              ObjectRefTable& referenced, WrittenObjectSet& written,
+                              CStringBufferA& comment_scratch, uint32_t level) {
+  WriteContext ctx{out,         value_scratch, registry, core_types, comment_scratch,
+                   &referenced, &written};
+  return WriteObjectAt(ctx, object, class_type, level);
+}
+
+bool WriteFieldsFollowingRefs(const ValueNode& value, const ClassType& class_type,
+                              CStringBufferA& out, CStringBufferA& value_scratch,
+                              const TypeRegistry& registry, const CoreTypeTable& core_types,
+                              ObjectRefTable& referenced, WrittenObjectSet& written,
+                              CStringBufferA& comment_scratch, uint32_t level) {
+  WriteContext ctx{out,         value_scratch, registry, core_types, comment_scratch,
+                   &referenced, &written};
+  return WriteFieldsAt(ctx, value, class_type, level, 0, true);
+}

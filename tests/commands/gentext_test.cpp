@@ -1,0 +1,150 @@
+// tests/commands/gentext_test.cpp - gentext as a user runs it: exact documents, the default
+// output name, names from dictionaries, and every failure with its message and exit status.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/commands/run_tool.h"
+#include "tests/commands/type_stream_writer.h"
+
+namespace {
+
+const char kHelp[] =
+    "Generate text from bin file\n"
+    "<Input file> [output file]\n"
+    "<Input file> - Input .bin file\n"
+    "[output file] - Output text file, defaults to inputfile.txt\n";
+
+const char kLoaded[] =
+    "Loading types...\n"
+    "Loading objects...\n"
+    "Finished loading objects.\n";
+
+// Class cA with the cInt field xy, and object 7 whose xy holds 5.
+const std::string kSmallBin(
+    "\x00\x00\x00\x00v002"
+    "\x01\x00\x00\x00\xC2\xB1\x20\x4F\x8C\x31\x00\x00\x00\x00\x80\x00"
+    "\x00\x00\x00\x21\x5E\x5E\x80\x07\x1E\x00\x4B\xD0\xA0\x08\x00\x00"
+    "\x9E\x18\x63\x00\x07\x00\x00\x00\x05\x00\x00\x00",
+    52);
+const char kSmallText[] = "cA 7 {\r\n\txy = \"5\"\r\n}\r\n";
+
+std::string Succeeded(const std::string& output) {
+  return std::string(kLoaded) + "Generating output...\nFinished generating output.\n" +
+         "Successfully generated \"" + output + "\".\n";
+}
+
+class GenTextTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(folder_.ok()); }
+  TestFolder folder_{"qvx_gentext_test_"};
+};
+
+TEST_F(GenTextTest, WithoutArgumentsPrintsItsHelp) {
+  const ToolRun run = RunQvx({"gentext"});
+  EXPECT_EQ(run.output, kHelp);
+  EXPECT_EQ(run.exit_code, 2);
+}
+
+TEST_F(GenTextTest, SmallFileGivesItsThreeLinesBesideTheInputByDefault) {
+  ASSERT_TRUE(folder_.Put("in/a.bin", kSmallBin));
+  const ToolRun run = RunQvx({"gentext", "in/a.bin"}, folder_.root());
+  EXPECT_EQ(run.output, Succeeded("in/a.txt"));
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(folder_.Get("in/a.txt"), kSmallText);
+
+  // Again, over the existing file, by the extension fallback and to a named output.
+  const ToolRun again = RunQvx({folder_.At("in/a.bin")});
+  EXPECT_EQ(again.exit_code, 0) << again.output;
+  EXPECT_EQ(folder_.Get("in/a.txt"), kSmallText);
+  const ToolRun named = RunQvx({"gentext", folder_.At("in/a.bin"), folder_.At("b.txt")});
+  EXPECT_EQ(named.output, Succeeded(folder_.At("b.txt")));
+  EXPECT_EQ(folder_.Get("b.txt"), kSmallText);
+}
+
+TEST_F(GenTextTest, FileWithoutObjectsGivesAnEmptyDocument) {
+  ASSERT_TRUE(folder_.Put("e.bin", std::string("\0\0\0\0v002\0\0\0\0", 12)));
+  const ToolRun run = RunQvx({"gentext", folder_.At("e.bin")});
+  EXPECT_EQ(run.output, Succeeded(folder_.At("e.txt")));
+  EXPECT_TRUE(folder_.Exists("e.txt"));
+  EXPECT_EQ(folder_.Get("e.txt"), "");
+}
+
+TEST_F(GenTextTest, EveryFailureIsReportedAndLeavesTheOutputAlone) {
+  std::string cut = kSmallBin;
+  cut.resize(48);  // the object's field is missing
+  ASSERT_TRUE(folder_.Put("cut.bin", cut));
+  ASSERT_TRUE(folder_.Put("header.bin", kSmallBin.substr(0, 8)));
+  ASSERT_TRUE(folder_.Put("text.bin", "cA 7 {\r\n}\r\n"));
+  ASSERT_TRUE(folder_.Put("good.bin", kSmallBin));
+  ASSERT_TRUE(folder_.Put("out.txt", "old"));
+  const std::string missing = folder_.At("missing.bin");
+  const std::string unwritable = folder_.At("no/such/folder/out.txt");
+  const struct {
+    std::string input;
+    std::string output;
+    std::string message;
+  } kCases[] = {
+      {missing, folder_.At("out.txt"), "Failed to load \"" + missing + "\".\n"},
+      {folder_.At("text.bin"), folder_.At("out.txt"), "Unexpected file format.\n"},
+      {folder_.At("header.bin"), folder_.At("out.txt"),
+       "Loading types...\nFailed to load types.\n"},
+      {folder_.At("cut.bin"), folder_.At("out.txt"),
+       "Loading types...\nLoading objects...\nFailed to load objects.\n"},
+      {folder_.At("good.bin"), unwritable,
+       std::string(kLoaded) + "Generating output...\nFinished generating output.\n" +
+           "Failed to write \"" + unwritable + "\".\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.input);
+    const ToolRun run = RunQvx({"gentext", c.input, c.output});
+    EXPECT_EQ(run.output, c.message);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(folder_.Get("out.txt"), "old");
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder_.At("no")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.root()),
+                          std::filesystem::directory_iterator()),
+            5);  // the four inputs and out.txt: no temporary files
+}
+
+TEST_F(GenTextTest, NeverWritesOverItsInput) {
+  ASSERT_TRUE(folder_.Put("s/a.bin", kSmallBin));
+  for (const std::string& output : {std::string("s/a.bin"), std::string("./s/../s/a.bin")}) {
+    const ToolRun run = RunQvx({"gentext", "s/a.bin", output}, folder_.root());
+    EXPECT_EQ(run.output, "Output file is the same as the input file.\n");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(folder_.Get("s/a.bin"), kSmallBin);
+  }
+}
+
+// Object names come from Hash.txt beside the executable; a reference's comment names the class
+// of its target, even when the target comes later in the file.
+TEST_F(GenTextTest, NamesObjectsAndReferencesFromTheDictionaries) {
+  const std::string tool = folder_.At("QVXBinTool");
+  std::filesystem::copy_file(QVX_TOOL_PATH, tool);
+  ASSERT_TRUE(folder_.Put("Hash.txt", "Crate_A\r\nCrate_B\r\n"));
+  const TestClass crate{"cCrate", {{"to", "cPointer", 0, 0, {}}}};
+  TestBits objects;
+  for (const auto& [id, to] :
+       {std::pair<uint32_t, uint32_t>{TestNameHash("Crate_A"), TestNameHash("Crate_B")},
+        {TestNameHash("Crate_B"), 99},
+        {5, TestNameHash("Crate_A")}}) {
+    objects.Word(TestNameHash("cCrate"));
+    objects.Word(id);
+    objects.Word(to);
+  }
+  ASSERT_TRUE(folder_.Put("c.bin", TestBinFile({crate}) + objects.bytes()));
+
+  const ToolRun run = RunTool(tool, {"gentext", folder_.At("c.bin")});
+  EXPECT_EQ(run.output, Succeeded(folder_.At("c.txt")));
+  EXPECT_EQ(folder_.Get("c.txt"), "cCrate /* " + std::to_string(TestNameHash("Crate_A")) +
+                                      " */ 'Crate_A' {\r\n\tto = \"@'Crate_B'\" //cCrate\r\n}\r\n"
+                                      "cCrate /* " +
+                                      std::to_string(TestNameHash("Crate_B")) +
+                                      " */ 'Crate_B' {\r\n\tto = \"@99\" //External object\r\n}\r\n"
+                                      "cCrate 5 {\r\n\tto = \"@'Crate_A'\" //cCrate\r\n}\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// tests/document/document_writer_test.cpp - the exact text of written documents.
+#include "document/document_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "document/lexer.h"
+#include "foundation/name_hash.h"
+#include "tests/bin/bin_test_support.h"
+
+namespace {
+
+// Names by (value, kind); anything else has none.
+struct FakeNames {
+  std::map<std::pair<uint32_t, uint32_t>, std::string> names;
+
+  static const char* Resolve(uint32_t value, uint32_t kind, void* context) {
+    const auto& names = static_cast<FakeNames*>(context)->names;
+    const auto found = names.find({value, kind});
+    return found == names.end() ? nullptr : found->second.c_str();
+  }
+};
+
+ValueNode* Add(ValueNode& parent, const char* field, uint32_t type_hash, bool array = false) {
+  ValueNode* child = AppendChildValue(parent, NameHash(field), type_hash, array, 0);
+  EXPECT_NE(child, nullptr);
+  return child;
+}
+
+ValueNode* AddElement(ValueNode& array) {
+  return AppendChildValue(array, 0, array.type_hash, false, 0);
+}
+
+struct Object {
+  ValueNode* node;
+  Object(const char* class_name, uint32_t id) : node(NewObjectValue(NameHash(class_name), id)) {}
+  ~Object() { ReleaseObject(node); }
+};
+
+class DocumentWriterTest : public ::testing::Test {
+ protected:
+  // The document of `object`, or "<failed>" when the writer fails.
+  std::string Write(const Object& object) {
+    const ClassType* class_type = registry_.Find(object.node->type_hash);
+    CStringBufferA out;
+    if (class_type == nullptr ||
+        !WriteObject(*object.node, *class_type, out, value_, registry_, core_.table, comment_)) {
+      return "<failed>";
+    }
+    EXPECT_EQ(comment_.length, 0u);
+    return std::string(out.data, out.length);
+  }
+
+  TypeRegistry registry_;
+  CoreTypes core_;
+  TStringBufferA<512> value_;
+  TStringBufferA<512> comment_;
+};
+
+TEST_F(DocumentWriterTest, ClassWithoutFieldsIsHeaderAndClosingBrace) {
+  AddClass(registry_, "cEmpty", {});
+  Object object("cEmpty", 77);
+  EXPECT_EQ(Write(object), "cEmpty 77 {\r\n}\r\n");
+}
+
+TEST_F(DocumentWriterTest, WritesEveryKindOfFieldInItsLayout) {
+  const uint32_t parts = NameHash("cExampleParts");
+  AddClass(registry_, "cExampleParts", {{"Count", kCIntHash}});
+  AddClass(registry_, "cExampleOwner",
+           {{"Health", kCIntHash},
+            {"Label", kCStringHash},
+            {"Title", kCTextIDHash},
+            {"Target", kCPointerHash},
+            {"Offset", kCVector3Hash},
+            {"Parts", parts},
+            {"Tags", kCHashHash, -1},
+            {"Slots", parts, -1},
+            {"Empty", NameHash("cNotLoaded"), 4}});
+  const uint32_t crate_a = NameHash("Crate_A");
+  const uint32_t crate_b = NameHash("Crate_B");
+  const uint32_t title = NameHash("TXT_CRATE");
+  FakeNames names{{{{crate_a, 0}, "Crate_A"},
+                   {{crate_b, kCPointerHash}, "Crate_B"},
+                   {{crate_b, kResolvePointerComment}, "cExampleOwner"},
+                   {{title, kCTextIDHash}, "TXT_CRATE"},
+                   {{title, kResolveHashComment}, "A wooden crate\nfull of things"},
+                   {{NameHash("Heavy"), kCHashHash}, "Heavy"},
+                   {{NameHash("Wooden"), kCHashHash}, "Wooden"}}};
+  NameResolverScope scope(&FakeNames::Resolve, &names);
+
+  Object object("cExampleOwner", crate_a);
+  ValueNode& o = *object.node;
+  Add(o, "Health", kCIntHash)->payload.int32 = 100;
+  Add(o, "Label", kCStringHash)->payload.text.AssignText("Front \"door\"\t\\");
+  Add(o, "Title", kCTextIDHash)->payload.word = title;
+  Add(o, "Target", kCPointerHash)->payload.word = crate_b;
+  float* offset = Add(o, "Offset", kCVector3Hash)->payload.floats;
+  offset[1] = 1.5f;
+  offset[2] = -2.0f;
+  Add(*Add(o, "Parts", parts), "Count", kCIntHash)->payload.int32 = 2;
+  ValueNode* tags = Add(o, "Tags", kCHashHash, true);
+  AddElement(*tags)->payload.word = NameHash("Heavy");
+  AddElement(*tags)->payload.word = NameHash("Wooden");
+  Add(*AddElement(*Add(o, "Slots", parts, true)), "Count", kCIntHash);
+  Add(o, "Empty", NameHash("cNotLoaded"), true);
+
+  EXPECT_EQ(Write(object),
+            "cExampleOwner /* 4039214405 */ 'Crate_A' {\r\n"
+            "\tHealth = \"100\"\r\n"
+            "\tLabel = \"Front \\\"door\\\"\\u0009\\\\\"\r\n"
+            "\tTitle = \"'TXT_CRATE'\" //A wooden crate\\nfull of things\r\n"
+            "\tTarget = \"@'Crate_B'\" //cExampleOwner\r\n"
+            "\tOffset = \"0,1.5,-2\"\r\n"
+            "\tParts = {\r\n"
+            "\t\tCount = \"2\"\r\n"
+            "\t}\r\n"
+            "\tTags = [\r\n"
+            "\t\t\"'Heavy'\"\r\n"
+            "\t\t\"'Wooden'\"\r\n"
+            "\t]\r\n"
+            "\tSlots = [\r\n"
+            "\t{\r\n"
+            "\t\tCount = \"0\"\r\n"
+            "\t}\r\n"
+            "\t]\r\n"
+            "\tEmpty = [\r\n"
+            "\t]\r\n"
+            "}\r\n");
+}
+
+TEST_F(DocumentWriterTest, HeaderNameIsQuotedAndMustHashBackToTheId) {
+  AddClass(registry_, "cA", {{"Ref", kCPointerHash}});
+  const std::string odd = "a\tb'c";
+  FakeNames names{{{{NameHash(odd.c_str()), 0}, odd}, {{5, 0}, "NotFive"}}};
+  NameResolverScope scope(&FakeNames::Resolve, &names);
+
+  Object named("cA", NameHash(odd.c_str()));
+  Add(*named.node, "Ref", kCPointerHash)->payload.word = 9;
+  EXPECT_EQ(Write(named), "cA /* " + std::to_string(NameHash(odd.c_str())) +
+                              " */ 'a\\u0009b\\'c' {\r\n\tRef = \"@9\" //External object\r\n}\r\n");
+
+  Object misnamed("cA", 5);
+  Add(*misnamed.node, "Ref", kCPointerHash);
+  EXPECT_EQ(Write(misnamed), "cA 5 {\r\n\tRef = \"@0\" //External object\r\n}\r\n");
+}
+
+// A name with quotes or backslashes must read back: the document lexer unescapes the string,
+// then the value lexer reads the name from it.
+TEST_F(DocumentWriterTest, NamesNeedingEscapesReadBackToTheirHash) {
+  AddClass(registry_, "cA", {{"H", kCHashHash}, {"P", kCPointerHash, -1}});
+  const char* const kNames[] = {"it's", "back\\slash", "say \"hi\"", "tab\there", "bad\xC0"};
+  FakeNames names;
+  for (const char* name : kNames) {
+    names.names[{NameHash(name), kCHashHash}] = name;
+    names.names[{NameHash(name), kCPointerHash}] = name;
+  }
+  NameResolverScope scope(&FakeNames::Resolve, &names);
+  for (const char* name : kNames) {
+    SCOPED_TRACE(name);
+    Object object("cA", 1);
+    Add(*object.node, "H", kCHashHash)->payload.word = NameHash(name);
+    AddElement(*Add(*object.node, "P", kCPointerHash, true))->payload.word = NameHash(name);
+    const std::string text = Write(object);
+
+    Lexer document;
+    document.source.Assign(text.c_str());
+    ResetLexer(document);
+    int values = 0;
+    for (TokenKind kind; (kind = NextToken(document)) != TokenKind::kEof;) {
+      ASSERT_NE(kind, TokenKind::kError) << text;
+      if (kind != TokenKind::kString) continue;
+      Lexer value;
+      value.source.Assign(document.string_value.data);
+      ResetLexer(value);
+      if (values == 1) {
+        ASSERT_EQ(NextToken(value), TokenKind::kAt);
+      }
+      ASSERT_EQ(NextToken(value), TokenKind::kExtendedIdentifier) << text;
+      EXPECT_EQ(NameHash(value.identifier_value.data), NameHash(name)) << text;
+      ++values;
+    }
+    EXPECT_EQ(values, 2);
+  }
+}
+
+TEST_F(DocumentWriterTest, TakesTheFirstChildOfEachFieldNameInAnyOrder) {
+  AddClass(registry_, "cA", {{"x", kCIntHash}, {"y", kCIntHash}, {"x", kCIntHash}});
+  Object object("cA", 1);
+  Add(*object.node, "y", kCIntHash)->payload.int32 = 2;
+  Add(*object.node, "x", kCIntHash)->payload.int32 = 1;
+  Add(*object.node, "x", kCIntHash)->payload.int32 = 3;
+  Add(*object.node, "z", kCIntHash)->payload.int32 = 4;
+  EXPECT_EQ(Write(object), "cA 1 {\r\n\tx = \"1\"\r\n\ty = \"2\"\r\n\tx = \"1\"\r\n}\r\n");
+
+  Object in_order("cA", 1);
+  Add(*in_order.node, "x", kCIntHash)->payload.int32 = 1;
+  Add(*in_order.node, "y", kCIntHash)->payload.int32 = 2;
+  Add(*in_order.node, "x", kCIntHash)->payload.int32 = 3;
+  EXPECT_EQ(Write(in_order), "cA 1 {\r\n\tx = \"1\"\r\n\ty = \"2\"\r\n\tx = \"1\"\r\n}\r\n");
+}
+
+TEST(WriteTrailingCommentTest, EscapesLineEndsAndReplacesInvalidBytes) {
+  CStringBufferA out("x");
+  TStringBufferA<512> comment;
+  comment.Assign("a\r\nb \xC3\xA9 \xFF!");
+  WriteTrailingComment(comment, out);
+  EXPECT_STREQ(out.data, "x //a\\r\\nb \xC3\xA9 \xEF\xBF\xBD!");
+  EXPECT_EQ(comment.length, 0u);
+  WriteTrailingComment(comment, out);
+  EXPECT_EQ(out.length, std::strlen("x //a\\r\\nb \xC3\xA9 \xEF\xBF\xBD!"));
+}
+
+TEST(WriteIndentTest, AppendsOneTabPerLevel) {
+  CStringBufferA out;
+  WriteIndent(0, out);
+  EXPECT_EQ(out.length, 0u);
+  WriteIndent(70, out);
+  EXPECT_EQ(std::string(out.data, out.length), std::string(70, '\t'));
+}
+
+TEST_F(DocumentWriterTest, FailsWhenTheValueDoesNotFitItsClass) {
+  AddClass(registry_, "cA", {{"x", kCIntHash}});
+  AddClass(registry_, "cArr", {{"list", kCIntHash, -1}});
+  AddClass(registry_, "cUnknown", {{"u", NameHash("cNowhere")}});
+  Object missing("cA", 1);
+  Add(*missing.node, "y", kCIntHash);
+  EXPECT_EQ(Write(missing), "<failed>");
+  Object wrong_type("cA", 1);
+  Add(*wrong_type.node, "x", kCFloatHash);
+  EXPECT_EQ(Write(wrong_type), "<failed>");
+  Object wrong_form("cA", 1);
+  ASSERT_NE(AppendChildValue(*wrong_form.node, NameHash("x"), kCIntHash, true, 0), nullptr);
+  EXPECT_EQ(Write(wrong_form), "<failed>");
+  Object not_array("cArr", 1);
+  Add(*not_array.node, "list", kCIntHash);
+  EXPECT_EQ(Write(not_array), "<failed>");
+  Object bad_element("cArr", 1);
+  ASSERT_NE(
+      AppendChildValue(*Add(*bad_element.node, "list", kCIntHash, true), 0, kCByteHash, false, 0),
+      nullptr);
+  EXPECT_EQ(Write(bad_element), "<failed>");
+  Object unknown("cUnknown", 1);
+  Add(*unknown.node, "u", NameHash("cNowhere"));
+  EXPECT_EQ(Write(unknown), "<failed>");
+}
+
+// cNode { next: cNode[] }: each level is an array holding one element of the same class.
+TEST_F(DocumentWriterTest, NestsClassValuesAsDeepAsTheDecoderAndNoDeeper) {
+  const uint32_t node = NameHash("cNode");
+  AddClass(registry_, "cNode", {{"next", node, -1}});
+  for (uint32_t depth : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
+    SCOPED_TRACE(depth);
+    Object object("cNode", 1);
+    ValueNode* level = object.node;
+    for (uint32_t i = 0; i < depth; ++i) level = AddElement(*Add(*level, "next", node, true));
+    Add(*level, "next", node, true);
+    const std::string text = Write(object);
+    EXPECT_EQ(text == "<failed>", depth > kMaxNestingDepth);
+  }
+}
+
+class FollowingRefsTest : public DocumentWriterTest {
+ protected:
+  ValueNode* Make(uint32_t id) {
+    ValueNode* object = NewObjectValue(NameHash("cR"), id);
+    EXPECT_TRUE(objects_.Append(object));
+    *refs_.FindOrInsert(id, true) = object;
+    return object;
+  }
+  std::string Dump(uint32_t id) {
+    CStringBufferA out;
+    WrittenObjectSet written;
+    const ClassType& class_type = *registry_.Find(NameHash("cR"));
+    if (!WriteObjectFollowingRefs(**refs_.Find(id), class_type, out, value_, registry_, core_.table,
+                                  refs_, written, comment_, 0)) {
+      return "<failed>";
+    }
+    return std::string(out.data, out.length);
+  }
+
+  ObjectRefTable refs_;
+  OwnedObjectList objects_;
+};
+
+TEST_F(FollowingRefsTest, WritesEachReferencedObjectOnceAtItsFirstReference) {
+  AddClass(registry_, "cR", {{"to", kCPointerHash}, {"all", kCPointerHash, -1}});
+  ValueNode* a = Make(1);
+  ValueNode* b = Make(2);
+  Add(*a, "to", kCPointerHash)->payload.word = 2;
+  ValueNode* all = Add(*a, "all", kCPointerHash, true);
+  AddElement(*all)->payload.word = 2;
+  AddElement(*all)->payload.word = 1;
+  AddElement(*all)->payload.word = 3;
+  Add(*b, "to", kCPointerHash)->payload.word = 2;
+  Add(*b, "all", kCPointerHash, true);
+  EXPECT_EQ(Dump(1),
+            "cR 1 {\r\n"
+            "\tto = cR 2 {\r\n"
+            "\t\tto = \"@2\" //External object\r\n"
+            "\t\tall = [\r\n"
+            "\t\t]\r\n"
+            "\t}\r\n"
+            "\tall = [\r\n"
+            "\t\t\"@2\" //External object\r\n"
+            "\t\t\"@1\" //External object\r\n"
+            "\t\t\"@3\" //External object\r\n"
+            "\t]\r\n"
+            "}\r\n");
+}
+
+TEST_F(FollowingRefsTest, StopsFollowingAChainAtTheDepthLimit) {
+  AddClass(registry_, "cR", {{"to", kCPointerHash}, {"all", kCPointerHash, -1}});
+  const uint32_t kChain = kMaxNestingDepth + 20;
+  for (uint32_t id = 1; id <= kChain; ++id) {
+    ValueNode* object = Make(id);
+    Add(*object, "to", kCPointerHash)->payload.word = id + 1;
+    Add(*object, "all", kCPointerHash, true);
+  }
+  const std::string text = Dump(1);
+  size_t headers = 0;
+  for (size_t at = 0; (at = text.find("cR ", at)) != std::string::npos; ++at) ++headers;
+  EXPECT_EQ(headers, kMaxNestingDepth);
+  const std::string last_plain = std::string(kMaxNestingDepth, '\t') + "to = \"@" +
+                                 std::to_string(kMaxNestingDepth + 1) + "\" //External object";
+  EXPECT_NE(text.find(last_plain), std::string::npos);
+}
+
+}  // namespace
