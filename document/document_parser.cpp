@@ -1,0 +1,489 @@
+// document/document_parser.cpp - the document grammar, value parsing and validation.
+//
+// The parse is one recursive descent over the document lexer; each routine reads exactly the
+// tokens of its rule and returns false at the first error, which Fail reports on the lexer. No
+// value allocates beyond its node and, for strings, its text: the value lexer's buffers are
+// reused from value to value.
+#include "document/document_parser.h"
+
+#include <cstdarg>
+
+#include "foundation/name_hash.h"
+#include "types/core_type_hashes.h"
+#include "types/enum_types.h"
+
+namespace {
+
+// An array field declared with this size takes any number of elements.
+constexpr uint32_t kUnlimitedArray = 0xFFFFFFFFu;
+
+// What the text of a value of `core` has to look like, for the message about a value that
+// does not. Enumerations and plain strings take any text.
+const char* ExpectedValueText(const CCoreType& core) {
+  switch (core.name_hash) {
+    case kCBoolHash:
+      return "true or false";
+    case kCByteHash:
+    case kCShortHash:
+    case kCIntHash:
+    case kCFloatHash:
+    case kCAngleHash:
+      return "a number";
+    case kCVector2Hash:
+      return "two numbers separated by ','";
+    case kCVector3Hash:
+      return "three numbers separated by ','";
+    case kCVector4Hash:
+    case kCColorHash:
+    case kCQuatHash:
+      return "four numbers separated by ','";
+    case kCAxisAlignedBoundingBoxHash:
+      return "six numbers separated by ','";
+    case kCHashHash:
+    case kCStringHashHash:
+    case kCTextIDHash:
+      return "a number, an identifier or a quoted name";
+    case kCPointerHash:
+      return "'@' followed by a number, an identifier or a quoted name";
+    default:
+      break;
+  }
+  const EnumTypeInfo* info = FindEnumType(core.name.data);
+  if (info != nullptr && info->kind == EnumTypeKind::kFlags) {
+    return "flag names or numbers separated by ','";
+  }
+  return "a value of that type";
+}
+
+const FieldInfo* FindField(const ClassType& class_type, uint32_t name_hash) {
+  for (uint32_t i = 0; i < class_type.field_count; ++i) {
+    if (class_type.fields[i].name_hash == name_hash) {
+      return &class_type.fields[i];
+    }
+  }
+  return nullptr;
+}
+
+uint32_t IdentifierHash(const Lexer& lexer) {
+  return NameHash(lexer.identifier_value.data, lexer.identifier_value.length);
+}
+
+class Parser {
+ public:
+  Parser(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
+         const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
+         ValueObjectList& objects)
+      : lexer_(lexer),
+        value_lexer_(value_lexer),
+        class_types_(class_types),
+        core_types_(core_types),
+        referenced_types_(referenced_types),
+        objects_(objects) {
+    // Warnings about a value are shown under the document's name (and its line, set before
+    // each value), since a reset keeps the file name.
+    value_lexer_.file_name.Assign(lexer_.file_name.data);
+  }
+
+  bool ParseDocument();
+  bool ParseBody(ValueNode& object, const ClassType& class_type, uint32_t depth);
+  bool ParseArray(ValueNode& array, const FieldInfo& field, uint32_t depth);
+  bool ParseInlineObject(ValueNode& pointer, uint32_t depth);
+
+ private:
+  bool Fail(const char* format, ...) QVX_PRINTF_FORMAT(2, 3);
+  bool ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKind kind, uint32_t depth);
+  bool ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
+                      uint32_t element);
+  bool ReadObjectId(uint32_t& id);
+  ValueNode* NewPrimitive(ValueNode& parent, uint32_t name, const FieldInfo& field,
+                          const CCoreType& core);
+  bool Reference(uint32_t type_hash) {
+    return referenced_types_.FindOrInsert(type_hash) != nullptr;
+  }
+
+  Lexer& lexer_;
+  Lexer& value_lexer_;
+  const TypeRegistry& class_types_;
+  const CoreTypeTable& core_types_;
+  ReferencedTypeSet& referenced_types_;
+  ValueObjectList& objects_;
+};
+
+bool Parser::Fail(const char* format, ...) {
+  // ReportError takes no va_list, so the message is formatted here first.
+  TStringBufferA<256> message;
+  va_list args;
+  va_start(args, format);
+  message.AppendFormatV(format, args);
+  va_end(args);
+  ReportError(lexer_, "%s", message.data);
+  return false;
+}
+
+bool Parser::ParseDocument() {
+  for (;;) {
+    TokenKind kind = NextToken(lexer_);
+    if (kind == TokenKind::kEof) {
+      return true;
+    }
+    if (kind != TokenKind::kIdentifier) {
+      return Fail("Expected identifier, got %s.", TokenName(kind));
+    }
+    const ClassType* class_type = FindClassType(class_types_, IdentifierHash(lexer_));
+    if (class_type == nullptr) {
+      return Fail("Unknown type: \"%s\".", lexer_.identifier_value.data);
+    }
+    uint32_t id = 0;
+    if (!ReadObjectId(id)) {
+      return false;
+    }
+    if (!Reference(class_type->name_hash)) {
+      return Fail("Couldn't set referenced type.");
+    }
+    ValueNode* object = NewObjectValue(class_type->name_hash, id);
+    if (object == nullptr) {
+      return Fail("Failed to create value.");
+    }
+    (void)objects_.Append(object);
+    // A class registered under a built-in value type's hash would make a primitive here.
+    if (!object->IsCompound()) {
+      return Fail("Unknown type: \"%s\".", class_type->name.data);
+    }
+    kind = NextToken(lexer_);
+    if (kind != TokenKind::kOpenBrace) {
+      return Fail("Expected '{', got %s.", TokenName(kind));
+    }
+    if (!ParseBody(*object, *class_type, 0)) {
+      return false;
+    }
+  }
+}
+
+bool Parser::ParseBody(ValueNode& object, const ClassType& class_type, uint32_t depth) {
+  if (depth > kMaxNestingDepth) {
+    return Fail("Objects nested deeper than %u levels.", kMaxNestingDepth);
+  }
+  if (!object.IsCompound()) {
+    return Fail("Unknown type: \"%s\".", class_type.name.data);
+  }
+  TokenKind kind = NextToken(lexer_);
+  while (kind != TokenKind::kCloseBrace) {
+    if (kind != TokenKind::kIdentifier) {
+      return Fail("Expected identifier or '}', got %s.", TokenName(kind));
+    }
+    const FieldInfo* field = FindField(class_type, IdentifierHash(lexer_));
+    if (field == nullptr) {
+      return Fail("Unknown field %s::%s.", class_type.name.data, lexer_.identifier_value.data);
+    }
+    kind = NextToken(lexer_);
+    if (kind != TokenKind::kEquals) {
+      return Fail("Expected '=', got %s.", TokenName(kind));
+    }
+    if (!ParseFieldValue(object, *field, NextToken(lexer_), depth)) {
+      return false;
+    }
+    kind = NextToken(lexer_);
+  }
+  return true;
+}
+
+bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKind kind,
+                             uint32_t depth) {
+  if (field.IsArray()) {
+    if (kind != TokenKind::kOpenBracket) {
+      return Fail("Expected '[', got %s.", TokenName(kind));
+    }
+    ValueNode* array = AppendChildValue(parent, field.name_hash, field.type_hash, true, 0);
+    if (array == nullptr) {
+      return Fail("Failed to create value.");
+    }
+    return ParseArray(*array, field, depth);
+  }
+
+  if (const CCoreType* core = FindCoreType(core_types_, field.type_hash)) {
+    const bool pointer = field.type_hash == kCPointerHash;
+    if (pointer) {
+      if (kind != TokenKind::kString && kind != TokenKind::kIdentifier) {
+        return Fail("Expected string or identifier, got %s.", TokenName(kind));
+      }
+    } else if (kind != TokenKind::kString) {
+      return Fail("Expected string, got %s.", TokenName(kind));
+    }
+    ValueNode* value = NewPrimitive(parent, field.name_hash, field, *core);
+    if (value == nullptr) {
+      return false;
+    }
+    if (!IsCoreTypeHash(field.type_hash) && !Reference(field.type_hash)) {
+      return Fail("Couldn't set referenced type.\n");
+    }
+    if (kind == TokenKind::kIdentifier) {
+      return ParseInlineObject(*value, depth);
+    }
+    return ParseValueText(*value, *core, field, 0);
+  }
+
+  const ClassType* nested = FindClassType(class_types_, field.type_hash);
+  if (nested == nullptr) {
+    return Fail("Unknown type: %u", field.type_hash);
+  }
+  if (kind != TokenKind::kOpenBrace) {
+    return Fail("Expected '{', got %s.", TokenName(kind));
+  }
+  ValueNode* value = AppendChildValue(parent, field.name_hash, field.type_hash, false, 0);
+  if (value == nullptr) {
+    return Fail("Failed to create value.");
+  }
+  if (!value->IsCompound()) {
+    return Fail("Unknown type: %u", field.type_hash);
+  }
+  if (!Reference(field.type_hash)) {
+    return Fail("Couldn't set referenced type.\n");
+  }
+  return ParseBody(*value, *nested, depth + 1);
+}
+
+bool Parser::ParseArray(ValueNode& array, const FieldInfo& field, uint32_t depth) {
+  const uint32_t limit = static_cast<uint32_t>(field.array_size);
+  TokenKind kind = NextToken(lexer_);
+  if (kind == TokenKind::kCloseBracket) {
+    return true;
+  }
+  if (!IsCoreTypeHash(field.type_hash) && !Reference(field.type_hash)) {
+    return Fail("Couldn't set referenced type.\n");
+  }
+  uint32_t count = 0;
+
+  if (const CCoreType* core = FindCoreType(core_types_, field.type_hash)) {
+    const bool pointer = field.type_hash == kCPointerHash;
+    for (;;) {
+      if (pointer) {
+        if (kind != TokenKind::kString && kind != TokenKind::kIdentifier) {
+          return Fail("Expected string, identifier or ']', got %s.", TokenName(kind));
+        }
+      } else if (kind != TokenKind::kString) {
+        return Fail("Expected string or ']', got %s.", TokenName(kind));
+      }
+      if (limit != kUnlimitedArray && count >= limit) {
+        return Fail("Exceeded maximum array size of %d.", field.array_size);
+      }
+      ValueNode* element = NewPrimitive(array, 0, field, *core);
+      if (element == nullptr) {
+        return false;
+      }
+      ++count;
+      if (kind == TokenKind::kIdentifier) {
+        if (!ParseInlineObject(*element, depth)) {
+          return false;
+        }
+      } else if (!ParseValueText(*element, *core, field, count)) {
+        return false;
+      }
+      kind = NextToken(lexer_);
+      if (kind == TokenKind::kCloseBracket) {
+        return true;
+      }
+    }
+  }
+
+  const ClassType* nested = FindClassType(class_types_, field.type_hash);
+  if (nested == nullptr) {
+    return Fail("Unknown type: %u", field.type_hash);
+  }
+  if (kind != TokenKind::kOpenBrace) {
+    return Fail("Expected '{' or ']', got %s.", TokenName(kind));
+  }
+  for (;;) {
+    if (limit != kUnlimitedArray && count >= limit) {
+      return Fail("Exceeded maximum array size of %d.", field.array_size);
+    }
+    ValueNode* element = AppendChildValue(array, 0, field.type_hash, false, 0);
+    if (element == nullptr) {
+      return Fail("Failed to create value.");
+    }
+    if (!element->IsCompound()) {
+      return Fail("Unknown type: %u", field.type_hash);
+    }
+    if (!ParseBody(*element, *nested, depth + 1)) {
+      return false;
+    }
+    ++count;
+    kind = NextToken(lexer_);
+    if (kind == TokenKind::kCloseBracket) {
+      return true;
+    }
+    if (kind != TokenKind::kOpenBrace) {
+      return Fail("Expected '{' or ']', got %s.", TokenName(kind));
+    }
+  }
+}
+
+bool Parser::ParseInlineObject(ValueNode& pointer, uint32_t depth) {
+  const ClassType* class_type = FindClassType(class_types_, IdentifierHash(lexer_));
+  if (class_type == nullptr) {
+    return Fail("Unknown type: \"%s\".", lexer_.identifier_value.data);
+  }
+  uint32_t id = 0;
+  if (!ReadObjectId(id)) {
+    return false;
+  }
+  pointer.payload.word = id;
+  ValueNode* object = NewObjectValue(class_type->name_hash, id);
+  if (object == nullptr) {
+    return Fail("Failed to create value.");
+  }
+  (void)objects_.Append(object);
+  if (!object->IsCompound()) {
+    return Fail("Unknown type: \"%s\".", class_type->name.data);
+  }
+  if (!Reference(class_type->name_hash)) {
+    return Fail("Couldn't set referenced type.");
+  }
+  const TokenKind kind = NextToken(lexer_);
+  if (kind != TokenKind::kOpenBrace) {
+    return Fail("Expected '{', got %s.", TokenName(kind));
+  }
+  return ParseBody(*object, *class_type, depth + 1);
+}
+
+bool Parser::ReadObjectId(uint32_t& id) {
+  const TokenKind kind = NextToken(lexer_);
+  if (kind == TokenKind::kNumber) {
+    if (lexer_.number.is_float) {
+      return Fail("Expected integer, got float.");
+    }
+    id = static_cast<uint32_t>(lexer_.number.integer_part);
+    return true;
+  }
+  if (kind == TokenKind::kIdentifier || kind == TokenKind::kExtendedIdentifier) {
+    id = IdentifierHash(lexer_);
+    return true;
+  }
+  return Fail("Expected identifier, extended identifier or integer, got %s.", TokenName(kind));
+}
+
+ValueNode* Parser::NewPrimitive(ValueNode& parent, uint32_t name, const FieldInfo& field,
+                                const CCoreType& core) {
+  ValueNode* value = AppendChildValue(parent, name, field.type_hash, false, core.StorageTypeHash());
+  if (value == nullptr) {
+    Fail("Failed to create value.");
+    return nullptr;
+  }
+  // A core type without a known storage form would parse its payload into a child list.
+  if (value->IsCompound()) {
+    Fail("Unknown type: %u", field.type_hash);
+    return nullptr;
+  }
+  return value;
+}
+
+bool Parser::ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
+                            uint32_t element) {
+  Lexer& values = value_lexer_;
+  values.source.Clear(false);
+  values.source.Append(lexer_.string_value.data, lexer_.string_value.length);
+  ResetLexer(values);
+  values.line = lexer_.line;
+
+  if (!core.ParseValue(values, value, nullptr)) {
+    // The value lexer's own messages describe a text that is rejected as a whole; the one
+    // error names the field and what its type takes instead.
+    if (element == 0) {
+      return Fail("Failed to parse value of field \"%s\" (%s): expected %s.", field.name.data,
+                  core.name.data, ExpectedValueText(core));
+    }
+    return Fail("Failed to parse value of field \"%s\" (%s, element %u): expected %s.",
+                field.name.data, core.name.data, element, ExpectedValueText(core));
+  }
+  if (values.diagnostics.length != 0) {
+    lexer_.diagnostics.Append(values.diagnostics.data, values.diagnostics.length);
+  }
+  return true;
+}
+
+// Validation ----------------------------------------------------------------------------------
+
+struct Validator {
+  const TypeRegistry& class_types;
+  const CoreTypeTable& core_types;
+  uint32_t object_id;
+  CStringBufferA& messages;
+
+  bool ValidateFields(const ValueNode& object, const ClassType& class_type, uint32_t depth) {
+    if (depth > kMaxNestingDepth) {
+      messages.AppendFormat("Object %u is nested too deeply\n", object_id);
+      return false;
+    }
+    for (uint32_t i = 0; i < class_type.field_count; ++i) {
+      const FieldInfo& field = class_type.fields[i];
+      const ValueNode* child =
+          object.IsCompound() ? FindChildValue(object, field.name_hash) : nullptr;
+      if (child == nullptr) {
+        messages.AppendFormat("Missing field %s::%s in object %u\n", class_type.name.data,
+                              field.name.data, object_id);
+        return false;
+      }
+      if (FindCoreType(core_types, field.type_hash) != nullptr) {
+        continue;
+      }
+      const ClassType* nested = FindClassType(class_types, field.type_hash);
+      if (child->IsArray() && child->payload.children.count == 0) {
+        continue;
+      }
+      if (nested == nullptr) {
+        messages.AppendFormat("Unknown type %u for field %s::%s in object %u\n", field.type_hash,
+                              class_type.name.data, field.name.data, object_id);
+        return false;
+      }
+      if (child->IsArray()) {
+        for (const ValueNode* element = child->payload.children.first; element != nullptr;
+             element = element->next) {
+          if (!ValidateFields(*element, *nested, depth + 1)) {
+            return false;
+          }
+        }
+      } else if (!ValidateFields(*child, *nested, depth + 1)) {
+        return false;
+      }
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool ParseDocument(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
+                   const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
+                   ValueObjectList& objects) {
+  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects);
+  return parser.ParseDocument();
+}
+
+bool ParseObjectBody(ValueNode& object, const ClassType& class_type, Lexer& lexer,
+                     Lexer& value_lexer, const TypeRegistry& class_types,
+                     const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
+                     ValueObjectList& objects, uint32_t depth) {
+  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects);
+  return parser.ParseBody(object, class_type, depth);
+}
+
+bool ParseArray(ValueNode& array, const FieldInfo& field, Lexer& lexer, Lexer& value_lexer,
+                const TypeRegistry& class_types, const CoreTypeTable& core_types,
+                ReferencedTypeSet& referenced_types, ValueObjectList& objects, uint32_t depth) {
+  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects);
+  return parser.ParseArray(array, field, depth);
+}
+
+bool ParseInlineObject(ValueNode& pointer, Lexer& lexer, Lexer& value_lexer,
+                       const TypeRegistry& class_types, const CoreTypeTable& core_types,
+                       ReferencedTypeSet& referenced_types, ValueObjectList& objects,
+                       uint32_t depth) {
+  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects);
+  return parser.ParseInlineObject(pointer, depth);
+}
+
+bool ValidateObject(const ValueNode& object, const ClassType& class_type,
+                    const TypeRegistry& class_types, const CoreTypeTable& core_types,
+                    uint32_t object_id, CStringBufferA& messages) {
+  Validator validator{class_types, core_types, object_id, messages};
+  return validator.ValidateFields(object, class_type, 0);
+}

@@ -1,0 +1,96 @@
+// document/document_parser.h - reading a text document back into object trees, and checking
+// the trees against their class types.
+//
+// A document is a run of objects; each object is its class type name, its object ID and a body
+// in braces:
+//
+//   document  object* <EOF>
+//   object    identifier id "{" body
+//   id        number (its integer part, low 32 bits; a fraction or exponent is refused)
+//             | identifier | 'extended identifier'          (the NameHash of the text)
+//   body      ( identifier "=" value )* "}"                 entries in any order, not separated
+//   value     string                                        a field of a core type
+//             | identifier id "{" body                      a cPointer field: an inline object
+//             | "{" body                                    a field of a class type
+//             | "[" element* "]"                            an array field
+//   element   string | identifier id "{" body               elements of a core type (inline
+//                                                           objects only for cPointer)
+//             | "{" body                                    elements of a class type
+//
+// The text of a string value is parsed by the field's core type through a second lexer (the
+// value lexer), reset over a copy of that text. Its warnings (an unknown enumeration or flag
+// name) are passed on into the document lexer's diagnostics with the document's file name and
+// the line of the string; its errors are replaced by one "Failed to parse value ..." error that
+// names the field and what its type expects.
+//
+// Trees: every object (top-level or inline) is a compound value of its class named by its ID,
+// appended to the object list in the order in which the IDs stand in the text, so an inline
+// object follows the object whose body holds it. A field of a core type is a primitive value,
+// a field of a class type a compound value, an array field an array value whose elements are
+// named 0; each is named by the field's name hash and appended to its parent in text order. A
+// field given twice keeps both values. The referenced-type set receives the class of every
+// object, the type of every class-typed field and of every non-empty array or scalar field whose
+// type is not a built-in value type (so enumerations and flag sets too).
+//
+// Failure: the first error is reported once on the document lexer (ReportError, which stays
+// silent when the lexer has just reported the same token) and ends the parse; every routine
+// then returns false. Nodes made before the error stay in their parents or in the object list
+// for the caller to release. Bodies, class values and inline objects nest at most
+// kMaxNestingDepth levels below a top-level object; deeper ones are an error, not a deep stack.
+#pragma once
+
+#include <cstdint>
+
+#include "bin/bin_file.h"
+#include "bin/value_node.h"
+#include "document/lexer.h"
+#include "foundation/string_buffer.h"
+#include "types/core_type.h"
+#include "types/type_stream.h"
+
+/// Parses a whole document from the document lexer's current position to the end of its text,
+/// appending every object to `objects` and the classes and value types it uses to
+/// `referenced_types`. Field values are parsed through `value_lexer`, whose source, file name,
+/// line and diagnostics it overwrites. Returns false after the first error, which is in
+/// `lexer.diagnostics`; warnings may stand there after a true result too.
+[[nodiscard]] bool ParseDocument(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
+                                 const CoreTypeTable& core_types,
+                                 ReferencedTypeSet& referenced_types, ValueObjectList& objects);
+
+/// Reads the entries of a body, just after its "{", up to and including its "}", into the
+/// compound `object` of `class_type`. `depth` is the number of bodies that enclose this one (0
+/// for a top-level object); a body past kMaxNestingDepth is an error.
+[[nodiscard]] bool ParseObjectBody(ValueNode& object, const ClassType& class_type, Lexer& lexer,
+                                   Lexer& value_lexer, const TypeRegistry& class_types,
+                                   const CoreTypeTable& core_types,
+                                   ReferencedTypeSet& referenced_types, ValueObjectList& objects,
+                                   uint32_t depth = 0);
+
+/// Reads the elements of an array, just after its "[", up to and including its "]", into the
+/// array value `array` of `field`. A field with an array size other than -1 takes at most that
+/// many elements. `depth` counts the bodies around the array.
+[[nodiscard]] bool ParseArray(ValueNode& array, const FieldInfo& field, Lexer& lexer,
+                              Lexer& value_lexer, const TypeRegistry& class_types,
+                              const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
+                              ValueObjectList& objects, uint32_t depth = 0);
+
+/// Reads an inline object whose class type name is the identifier just read (in
+/// `lexer.identifier_value`): its ID, "{" and its body. The object goes to the end of `objects`
+/// and its ID into the payload of the cPointer value `pointer`. `depth` counts the bodies
+/// around it.
+[[nodiscard]] bool ParseInlineObject(ValueNode& pointer, Lexer& lexer, Lexer& value_lexer,
+                                     const TypeRegistry& class_types,
+                                     const CoreTypeTable& core_types,
+                                     ReferencedTypeSet& referenced_types, ValueObjectList& objects,
+                                     uint32_t depth = 0);
+
+/// Checks that the compound `object` has a value for every field of `class_type`, and so,
+/// recursively, every class value and every element of a class-typed array in it. The first
+/// child named by a field is its value; an empty array is valid even when its element type is
+/// unknown. On the first fault appends one line to `messages` and returns false:
+///   "Missing field <class>::<field> in object <object_id>\n"
+///   "Unknown type <type hash> for field <class>::<field> in object <object_id>\n"
+/// (and, for a tree nested deeper than any parse makes, "Object <id> is nested too deeply\n").
+[[nodiscard]] bool ValidateObject(const ValueNode& object, const ClassType& class_type,
+                                  const TypeRegistry& class_types, const CoreTypeTable& core_types,
+                                  uint32_t object_id, CStringBufferA& messages);

@@ -1,0 +1,249 @@
+// tests/commands/genbin_test.cpp - genbin as a user runs it: a copy of the tool with its type
+// library beside it, the exact bytes it writes, and every failure with its message and status.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/commands/run_tool.h"
+#include "tests/commands/type_stream_writer.h"
+
+namespace {
+
+const char kHelp[] =
+    "Generate bin from text file\n"
+    "<Input file> [output file]\n"
+    "<Input file> - Input .txt file\n"
+    "[output file] - Output bin file, defaults to inputfile.bin\n";
+
+const char kNoLibrary[] =
+    "Failed to load typelib. Make sure QVX.tl is in the same folder as QVXBinTool.exe.\n";
+
+const char kSmallDocument[] = "cA 7 {\r\n\txy = \"5\"\r\n}\r\n";
+
+// The file of one class cA (field xy, cInt) and one object 7 whose xy is 5.
+const std::string kSmallBin(
+    "\x00\x00\x00\x00v002"
+    "\x01\x00\x00\x00\xC2\xB1\x20\x4F\x8C\x31\x00\x00\x00\x00\x80\x00"
+    "\x00\x00\x00\x21\x5E\x5E\x80\x07\x1E\x00\x4B\xD0\xA0\x08\x00\x00"
+    "\x9E\x18\x63\x00\x07\x00\x00\x00\x05\x00\x00\x00",
+    52);
+
+const TestClass kClassA{"cA", {{"xy", "cInt", 0, 0, {}}}};
+// cWeaponType is an enumeration of 2 bits; the library carries a record under its name.
+const TestClass kClassE{"cE", {{"kind", "cWeaponType", 0, 0, {}}}};
+const TestClass kWeaponTypeRecord{"cWeaponType", {}};
+
+std::string Progress(uint32_t objects) {
+  return "Parsing document...\n"
+         "Parsing complete.\n"
+         "Validating data...\n"
+         "Data validation succeeded.\n"
+         "Serializing referenced typeinfo...\n"
+         "Successfully serialized typeinfo.\n"
+         "Generating data for " +
+         std::to_string(objects) +
+         " objects...\n"
+         "Successfully generated data.\n";
+}
+
+class GenBinTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.ok());
+    std::filesystem::create_directory(folder_.At("tool"));
+    std::filesystem::copy_file(QVX_TOOL_PATH, tool_);
+  }
+
+  void UseLibrary(const std::vector<TestClass>& classes) {
+    ASSERT_TRUE(folder_.Put("tool/QVX.tl", TestTypeLibrary(classes)));
+  }
+
+  ToolRun Run(std::initializer_list<std::string> args) {
+    return RunTool(tool_, args, folder_.root());
+  }
+
+  TestFolder folder_{"qvx_genbin_test_"};
+  std::string tool_ = folder_.At("tool/QVXBinTool");
+};
+
+TEST_F(GenBinTest, WithoutArgumentsPrintsItsHelp) {
+  const ToolRun run = Run({"genbin"});
+  EXPECT_EQ(run.output, kHelp);
+  EXPECT_EQ(run.exit_code, 2);
+}
+
+TEST_F(GenBinTest, EmptyDocumentGivesHeaderAndZeroTypes) {
+  UseLibrary({kClassA});
+  ASSERT_TRUE(folder_.Put("empty.txt", ""));
+  const ToolRun run = Run({"genbin", "empty.txt"});
+  EXPECT_EQ(run.output, Progress(0));
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(folder_.Get("empty.bin"), std::string("\0\0\0\0v002\0\0\0\0", 12));
+}
+
+TEST_F(GenBinTest, SmallDocumentGivesTheKnownFile) {
+  UseLibrary({{"cOther", {{"a", "cFloat", 0, 0, {}}}}, kClassA});
+  ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
+  const ToolRun run = Run({"genbin", "small.txt", "out.bin"});
+  EXPECT_EQ(run.output, Progress(1));
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(folder_.Get("out.bin"), kSmallBin);
+
+  // The extension alone selects genbin.
+  const ToolRun fallback = Run({"small.txt"});
+  EXPECT_EQ(fallback.output, Progress(1));
+  EXPECT_EQ(folder_.Get("small.bin"), kSmallBin);
+}
+
+TEST_F(GenBinTest, ObjectIdsByNumberAndByNameShareOneClassRecord) {
+  UseLibrary({kClassA});
+  ASSERT_TRUE(folder_.Put(
+      "two.txt", "cA 42 {\r\n\txy = \"1\"\r\n}\r\ncA 'Seven' {\r\n\txy = \"-2\"\r\n}\r\n"));
+  const ToolRun run = Run({"genbin", "two.txt"});
+  EXPECT_EQ(run.output, Progress(2));
+  const std::string bin = folder_.Get("two.bin");
+  ASSERT_EQ(bin.size(), 40u + 24u);
+  EXPECT_EQ(bin.substr(0, 40), kSmallBin.substr(0, 40));  // one class record, count 1
+  TestBits objects;
+  for (const auto& [id, xy] : {std::pair<uint32_t, int32_t>{42, 1}, {TestNameHash("Seven"), -2}}) {
+    objects.Word(TestNameHash("cA"));
+    objects.Word(id);
+    objects.Word(static_cast<uint32_t>(xy));
+  }
+  EXPECT_EQ(bin.substr(40), objects.bytes());
+}
+
+TEST_F(GenBinTest, WarningsArePrintedAndDoNotStopTheCommand) {
+  UseLibrary({kClassE, kWeaponTypeRecord});
+  ASSERT_TRUE(folder_.Put("w.txt", "cE 1 {\n\tkind = \"Bogus\"\n}\n"));
+  const ToolRun run = Run({"genbin", "w.txt"});
+  EXPECT_EQ(run.output,
+            "Parsing document...\n"
+            "w.txt(2) warning: Unknown name \"Bogus\" for cWeaponType, using fallback.\n" +
+                Progress(1).substr(std::string("Parsing document...\n").size()));
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(folder_.Exists("w.bin"));
+}
+
+TEST_F(GenBinTest, GentextReadsBackWhatGenbinWrote) {
+  UseLibrary({{"cR",
+               {{"name", "cString", 0, 0, {}},
+                {"to", "cPointer", 0, 0, {}},
+                {"values", "cFloat", -1, 0, {}},
+                {"part", "cA", 0, 0, {}}}},
+              kClassA});
+  const std::string document =
+      "cR 1 {\r\n"
+      "\tname = \"say \\\"hi\\\"\\n\"\r\n"
+      "\tto = \"@8\" //External object\r\n"
+      "\tvalues = [\r\n\t\t\"1.5\"\r\n\t\t\"-2\"\r\n\t]\r\n"
+      "\tpart = {\r\n\t\txy = \"3\"\r\n\t}\r\n"
+      "}\r\n" +
+      std::string(kSmallDocument);
+  ASSERT_TRUE(folder_.Put("r.txt", document));
+  ASSERT_EQ(Run({"genbin", "r.txt"}).exit_code, 0);
+  ASSERT_EQ(Run({"gentext", "r.bin", "back.txt"}).exit_code, 0);
+  EXPECT_EQ(folder_.Get("back.txt"), document);
+}
+
+struct FailureCase {
+  const char* name;
+  std::vector<TestClass> library;
+  std::string document;
+  std::string output;
+};
+
+TEST_F(GenBinTest, FailuresPrintTheirMessageAndWriteNothing) {
+  const std::string parsed = "Parsing document...\nParsing complete.\nValidating data...\n";
+  const std::string validated = parsed +
+                                "Data validation succeeded.\n"
+                                "Serializing referenced typeinfo...\n";
+  const FailureCase cases[] = {
+      {"syntax error",
+       {kClassA},
+       "cA 7 {\n\txy = 5\n}\n",
+       "Parsing document...\nin.txt(2) Error: Expected string, got number.\n"},
+      {"unknown type",
+       {kClassA},
+       "cB 7 {\n}\n",
+       "Parsing document...\nin.txt(1) Error: Unknown type: \"cB\".\n"},
+      {"float id",
+       {kClassA},
+       "cA 1.5 {\n}\n",
+       "Parsing document...\nin.txt(1) Error: Expected integer, got float.\n"},
+      {"missing field",
+       {kClassA},
+       "cA 7 {\n}\n",
+       parsed + "Missing field cA::xy in object 7\nData validation failed.\n"},
+      {"enumeration without a record",
+       {kClassE},
+       "cE 1 {\n\tkind = \"WEAPON_TYPE_GUN\"\n}\n",
+       validated + "Type serialization failed.\n"},
+      {"value that does not fit",
+       {kClassE, kWeaponTypeRecord},
+       "cE 1 {\n\tkind = \"7\"\n}\n",
+       validated + "Successfully serialized typeinfo.\nGenerating data for 1 objects...\n"
+                   "Failed to generate data.\n"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    UseLibrary(c.library);
+    ASSERT_TRUE(folder_.Put("in.txt", c.document));
+    ASSERT_TRUE(folder_.Put("old.bin", "old"));
+    const ToolRun run = Run({"genbin", "in.txt", "old.bin"});
+    EXPECT_EQ(run.output, c.output);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(folder_.Get("old.bin"), "old");
+    const ToolRun fresh = Run({"genbin", "in.txt"});
+    EXPECT_EQ(fresh.exit_code, 1);
+    EXPECT_FALSE(folder_.Exists("in.bin"));
+  }
+}
+
+TEST_F(GenBinTest, MissingInputOrLibraryStopsBeforeParsing) {
+  ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
+  ToolRun run = Run({"genbin", "small.txt"});
+  EXPECT_EQ(run.output, kNoLibrary);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_FALSE(folder_.Exists("small.bin"));
+
+  ASSERT_TRUE(folder_.Put("tool/QVX.tl", "BIL"));
+  run = Run({"genbin", "small.txt"});
+  EXPECT_EQ(run.output, kNoLibrary);
+  EXPECT_EQ(run.exit_code, 1);
+
+  UseLibrary({kClassA});
+  run = Run({"genbin", "absent.txt"});
+  EXPECT_EQ(run.output, "Failed to load \"absent.txt\".\n");
+  EXPECT_EQ(run.exit_code, 1);
+}
+
+TEST_F(GenBinTest, NeverWritesOverItsInputOrItsLibrary) {
+  UseLibrary({kClassA});
+  ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
+  const std::string library = folder_.Get("tool/QVX.tl");
+  for (const std::string& output :
+       {std::string("small.txt"), std::string("./tool/../small.txt"), std::string("tool/QVX.tl")}) {
+    SCOPED_TRACE(output);
+    const ToolRun run = Run({"genbin", "small.txt", output});
+    EXPECT_EQ(run.output, "Output file is the same as the input file.\n");
+    EXPECT_EQ(run.exit_code, 1);
+  }
+  EXPECT_EQ(folder_.Get("small.txt"), kSmallDocument);
+  EXPECT_EQ(folder_.Get("tool/QVX.tl"), library);
+}
+
+TEST_F(GenBinTest, FailedWriteIsReported) {
+  UseLibrary({kClassA});
+  ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
+  const ToolRun run = Run({"genbin", "small.txt", "no/such/folder/out.bin"});
+  EXPECT_EQ(run.output, Progress(1) + "Failed to write \"no/such/folder/out.bin\".\n");
+  EXPECT_EQ(run.exit_code, 1);
+}
+
+}  // namespace

@@ -1,0 +1,396 @@
+// tests/document/document_parser_test.cpp
+#include "document/document_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bin/bin_file.h"
+#include "bin/value_node.h"
+#include "document/lexer.h"
+#include "foundation/name_hash.h"
+#include "tests/bin/bin_test_support.h"
+#include "types/core_type_hashes.h"
+
+namespace {
+
+const uint32_t kWeaponTypeHash = NameHash("cWeaponType");
+const uint32_t kUpgradeableFlagsHash = NameHash("cUpgradeableFlags");
+const uint32_t kGhostHash = NameHash("cGhost");  // a class the library does not hold
+
+struct ParseCase {
+  const char* name;
+  std::string document;
+  std::string diagnostics;
+};
+
+class DocumentParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(AddClass(registry_, "cPart", {{"Count", kCIntHash}}), nullptr);
+    ASSERT_NE(AddClass(registry_, "cItem",
+                       {{"Count", kCIntHash},
+                        {"Pos", kCVector3Hash},
+                        {"Target", kCPointerHash},
+                        {"Kind", kWeaponTypeHash},
+                        {"Flags", kUpgradeableFlagsHash},
+                        {"Sub", NameHash("cPart")},
+                        {"Tags", kCHashHash, 3},
+                        {"Parts", NameHash("cPart"), -1},
+                        {"Refs", kCPointerHash, -1},
+                        {"Ghost", kGhostHash},
+                        {"Ghosts", kGhostHash, -1}}),
+              nullptr);
+    ASSERT_NE(AddClass(registry_, "cPair", {{"A", kCIntHash}, {"B", NameHash("cPart")}}), nullptr);
+    ASSERT_NE(AddClass(registry_, "cDeep", {{"Next", NameHash("cDeep")}}), nullptr);
+    ASSERT_NE(AddClass(registry_, "cLink", {{"Next", kCPointerHash}}), nullptr);
+  }
+
+  void TearDown() override { ReleaseObjects(objects_); }
+
+  // Parses `document` as genbin does; returns the result and leaves the diagnostics text.
+  bool Parse(const std::string& document) {
+    ReleaseObjects(objects_);
+    referenced_.Release();
+    Lexer lexer;
+    lexer.file_name.Assign("doc.txt");
+    lexer.source.Assign(document.c_str());
+    ResetLexer(lexer);
+    Lexer values;
+    const bool ok = ParseDocument(lexer, values, registry_, core_.table, referenced_, objects_);
+    diagnostics_ = lexer.diagnostics.data;
+    EXPECT_EQ(ok, !lexer.error) << diagnostics_;
+    return ok;
+  }
+
+  void ExpectCases(const std::vector<ParseCase>& cases) {
+    for (const ParseCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_FALSE(Parse(c.document));
+      EXPECT_EQ(diagnostics_, c.diagnostics);
+    }
+  }
+
+  std::string Validate() {
+    CStringBufferA messages;
+    for (const ValueNode* object = objects_.head; object != nullptr; object = object->next) {
+      const ClassType* class_type = registry_.Find(object->type_hash);
+      if (class_type == nullptr) return "no class";
+      if (!ValidateObject(*object, *class_type, registry_, core_.table, object->name, messages)) {
+        return messages.data;
+      }
+    }
+    return "valid";
+  }
+
+  ValueNode* Object(uint32_t index) {
+    ValueNode* object = objects_.head;
+    for (uint32_t i = 0; i < index && object != nullptr; ++i) object = object->next;
+    return object;
+  }
+
+  std::vector<uint32_t> ReferencedTypes() {
+    std::vector<uint32_t> keys;
+    referenced_.ForEach([&](uint32_t key, const uint8_t&) { keys.push_back(key); });
+    return keys;
+  }
+
+  bool References(uint32_t type_hash) { return referenced_.Find(type_hash) != nullptr; }
+
+  TypeRegistry registry_;
+  CoreTypes core_;
+  ReferencedTypeSet referenced_;
+  ValueObjectList objects_;
+  std::string diagnostics_;
+};
+
+std::string Nested(const char* head, int levels, const char* inner) {
+  std::string text = head;
+  for (int i = 0; i < levels; ++i) text += inner;
+  return text;
+}
+
+TEST_F(DocumentParserTest, ReportsEveryBodyErrorOnceAtItsLine) {
+  ExpectCases({
+      {"entry not a name", "cItem 1 {\n\t5 = \"1\"\n}",
+       "doc.txt(2) Error: Expected identifier or '}', got number.\n"},
+      {"unknown field", "cItem 1 {\n\tCount = \"1\"\n\tNope = \"1\"\n}",
+       "doc.txt(3) Error: Unknown field cItem::Nope.\n"},
+      {"no equals", "cItem 1 {\n\tCount \"1\"\n}", "doc.txt(2) Error: Expected '=', got string.\n"},
+      {"array without bracket", "cItem 1 {\n\tTags = \"1\"\n}",
+       "doc.txt(2) Error: Expected '[', got string.\n"},
+      {"unquoted number", "cItem 1 {\n\tCount = 5\n}",
+       "doc.txt(2) Error: Expected string, got number.\n"},
+      {"pointer neither string nor object", "cItem 1 {\n\tTarget = [\n}",
+       "doc.txt(2) Error: Expected string or identifier, got [.\n"},
+      {"class value without brace", "cItem 1 {\n\tSub = \"x\"\n}",
+       "doc.txt(2) Error: Expected '{', got string.\n"},
+      {"core element not a string", "cItem 1 {\n\tTags = [\n\t\t\"1\"\n\t\t{\n",
+       "doc.txt(4) Error: Expected string or ']', got {.\n"},
+      {"pointer element", "cItem 1 {\n\tRefs = [\n\t\t7\n\t]\n}",
+       "doc.txt(3) Error: Expected string, identifier or ']', got number.\n"},
+      {"class element first", "cItem 1 {\n\tParts = [\n\t\"x\"\n",
+       "doc.txt(3) Error: Expected '{' or ']', got string.\n"},
+      {"class element later", "cItem 1 {\n\tParts = [\n\t{\n\t}\n\t\"x\"\n",
+       "doc.txt(5) Error: Expected '{' or ']', got string.\n"},
+      {"array too long",
+       "cItem 1 {\n\tTags = [\n\t\t\"1\"\n\t\t\"2\"\n\t\t\"3\"\n\t\t\"4\"\n\t]\n}",
+       "doc.txt(6) Error: Exceeded maximum array size of 3.\n"},
+      {"unknown class of a field", "cItem 1 {\n\tGhost = {\n\t}\n}",
+       "doc.txt(2) Error: Unknown type: " + std::to_string(kGhostHash) + "\n"},
+      {"unknown class of elements", "cItem 1 {\n\tGhosts = [\n\t{\n\t}\n\t]\n}",
+       "doc.txt(3) Error: Unknown type: " + std::to_string(kGhostHash) + "\n"},
+      {"end inside a body", "cItem 1 {\n\tCount = \"1\"\n",
+       "doc.txt(3) Error: Expected identifier or '}', got <EOF>.\n"},
+      {"bad value", "cItem 1 {\n\tCount = \"1\"\n\tPos = \"1,2\"\n}",
+       "doc.txt(3) Error: Failed to parse value of field \"Pos\" (cVector3): expected three "
+       "numbers separated by ','.\n"},
+      {"bad element", "cItem 1 {\n\tTags = [\n\t\t\"1\"\n\t\t\"@x\"\n\t]\n}",
+       "doc.txt(4) Error: Failed to parse value of field \"Tags\" (cHash, element 2): expected a "
+       "number, an identifier or a quoted name.\n"},
+      {"pointer without at", "cItem 1 {\n\tTarget = \"12\"\n}",
+       "doc.txt(2) Error: Failed to parse value of field \"Target\" (cPointer): expected '@' "
+       "followed by a number, an identifier or a quoted name.\n"},
+      {"bad flags", "cItem 1 {\n\tFlags = \"UPGRADEABLE_SUCTION,\"\n}",
+       "doc.txt(2) Error: Failed to parse value of field \"Flags\" (cUpgradeableFlags): expected "
+       "flag names or numbers separated by ','.\n"},
+  });
+}
+
+TEST_F(DocumentParserTest, ReportsEveryObjectHeaderErrorOnceAtItsLine) {
+  ExpectCases({
+      {"no type name", "\n{", "doc.txt(2) Error: Expected identifier, got {.\n"},
+      {"string as type name", "\"cItem\" 1 {\n}",
+       "doc.txt(1) Error: Expected identifier, got string.\n"},
+      {"unknown type", "cPart 1 {\n}\ncNope 2 {\n}",
+       "doc.txt(3) Error: Unknown type: \"cNope\".\n"},
+      {"float id", "cPart 1.5 {\n}", "doc.txt(1) Error: Expected integer, got float.\n"},
+      {"exponent id", "cPart 1e3 {\n}", "doc.txt(1) Error: Expected integer, got float.\n"},
+      {"missing id", "cPart {\n}",
+       "doc.txt(1) Error: Expected identifier, extended identifier or integer, got {.\n"},
+      {"overflowing id", "cPart 99999999999999999999 {\n}",
+       "doc.txt(1) Error: Expected identifier, extended identifier or integer, got malformed "
+       "number.\n"},
+      {"no brace", "cPart 1\nCount = \"1\"\n}",
+       "doc.txt(2) Error: Expected '{', got identifier.\n"},
+      {"inline unknown type", "cItem 1 {\n\tTarget = cNope 5 {\n\t}\n}",
+       "doc.txt(2) Error: Unknown type: \"cNope\".\n"},
+      {"inline float id", "cItem 1 {\n\tTarget = cPart 2.5 {\n\t}\n}",
+       "doc.txt(2) Error: Expected integer, got float.\n"},
+      {"inline missing id", "cItem 1 {\n\tTarget = cPart\n\t{\n\t}\n}",
+       "doc.txt(3) Error: Expected identifier, extended identifier or integer, got {.\n"},
+      {"inline no brace", "cItem 1 {\n\tTarget = cPart 5 Count\n}",
+       "doc.txt(2) Error: Expected '{', got identifier.\n"},
+      {"inline element unknown type", "cItem 1 {\n\tRefs = [\n\t\tcNope 5 {\n\t\t}\n\t]\n}",
+       "doc.txt(3) Error: Unknown type: \"cNope\".\n"},
+  });
+}
+
+TEST_F(DocumentParserTest, LexingErrorIsTheOnlyMessageForItsToken) {
+  ExpectCases({
+      {"unterminated string", "cItem 1 {\n\tCount = \"1",
+       "doc.txt(2) Error: Unterminated string.\n"},
+      {"bad character as entry", "cItem 1 {\n\t; = \"1\"\n}",
+       "doc.txt(2) Error: Invalid identifier\n"},
+      {"invalid utf-8", "cItem 1 {\n\tCount = \"1\"\n\xC0\x80\n}",
+       "doc.txt(3) Error: Invalid UTF-8 sequence.\n"},
+  });
+}
+
+TEST_F(DocumentParserTest, ParsesEveryKindOfValue) {
+  ASSERT_TRUE(
+      Parse("cItem /* 7 */ 'Crate_A' {\n"
+            "\tCount = \"-12\"\n"
+            "\tPos = \"1.5,2,-0.25\"\n"
+            "\tTarget = \"@'Crate_B'\" //cItem\n"
+            "\tKind = \"weapon_type_not_gun\"\n"
+            "\tFlags = \"UPGRADEABLE_SUCTION,4\"\n"
+            "\tSub = {\n\t\tCount = \"3\"\n\t}\n"
+            "\tTags = [\n\t\t\"1\"\n\t\t\"Name\"\n\t\t\"'Quoted name'\"\n\t]\n"
+            "\tParts = [\n\t{\n\t\tCount = \"4\"\n\t}\n\t{\n\t\tCount = \"5\"\n\t}\n\t]\n"
+            "\tRefs = [\n\t\t\"@9\"\n\t]\n"
+            "\tGhosts = [\n\t]\n"
+            "}\n"
+            "cPart 42 {\n\tCount = \"1\"\n}\n"))
+      << diagnostics_;
+  EXPECT_EQ(diagnostics_, "");
+  ASSERT_EQ(objects_.count, 2u);
+  const ValueNode& item = *Object(0);
+  EXPECT_EQ(item.name, NameHash("Crate_A"));
+  EXPECT_EQ(item.type_hash, NameHash("cItem"));
+  EXPECT_EQ(Child(item, "Count")->payload.int32, -12);
+  EXPECT_EQ(Child(item, "Pos")->payload.floats[2], -0.25f);
+  EXPECT_EQ(Child(item, "Target")->payload.word, NameHash("Crate_B"));
+  EXPECT_EQ(Child(item, "Target")->kind, kCHashHash);
+  EXPECT_EQ(Child(item, "Kind")->payload.word, 1u);
+  EXPECT_EQ(Child(item, "Kind")->type_hash, kWeaponTypeHash);
+  EXPECT_EQ(Child(item, "Flags")->payload.word, 6u);
+  EXPECT_EQ(Child(*Child(item, "Sub"), "Count")->payload.int32, 3);
+
+  const ValueNode& tags = *Child(item, "Tags");
+  ASSERT_TRUE(tags.IsArray());
+  ASSERT_EQ(tags.payload.children.count, 3u);
+  EXPECT_EQ(tags.payload.children.first->name, 0u);
+  EXPECT_EQ(tags.payload.children.first->payload.word, 1u);
+  EXPECT_EQ(tags.payload.children.first->next->payload.word, NameHash("Name"));
+  EXPECT_EQ(tags.payload.children.last->payload.word, NameHash("Quoted name"));
+  const ValueNode& parts = *Child(item, "Parts");
+  ASSERT_EQ(parts.payload.children.count, 2u);
+  EXPECT_EQ(Child(*parts.payload.children.last, "Count")->payload.int32, 5);
+  EXPECT_EQ(Child(item, "Ghosts")->payload.children.count, 0u);
+  EXPECT_EQ(Object(1)->name, 42u);
+
+  // Classes, and value types that are not built in; an empty array adds nothing.
+  EXPECT_EQ(ReferencedTypes().size(), 4u);
+  EXPECT_TRUE(References(NameHash("cItem")));
+  EXPECT_TRUE(References(NameHash("cPart")));
+  EXPECT_TRUE(References(kWeaponTypeHash));
+  EXPECT_TRUE(References(kUpgradeableFlagsHash));
+
+  // Ghost is missing, and the empty array of the unknown class passes.
+  EXPECT_EQ(Validate(),
+            "Missing field cItem::Ghost in object " + std::to_string(NameHash("Crate_A")) + "\n");
+}
+
+TEST_F(DocumentParserTest, InlineObjectsFollowTheObjectThatHoldsThem) {
+  ASSERT_TRUE(Parse(
+      "cLink 1 {\n"
+      "\tNext = cLink /* 2 */ 'Second' {\n"
+      "\t\tNext = cLink 3 {\n\t\t\tNext = \"@1\"\n\t\t}\n"
+      "\t}\n"
+      "}\n"
+      "cItem 4 {\n\tRefs = [\n\t\tcPart 5 {\n\t\t\tCount = \"8\"\n\t\t}\n\t\t\"@6\"\n\t]\n}\n"))
+      << diagnostics_;
+  ASSERT_EQ(objects_.count, 5u);
+  const uint32_t ids[] = {1, NameHash("Second"), 3, 4, 5};
+  for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(Object(i)->name, ids[i]) << i;
+  EXPECT_EQ(Child(*Object(0), "Next")->payload.word, NameHash("Second"));
+  EXPECT_EQ(Child(*Object(1), "Next")->payload.word, 3u);
+  EXPECT_EQ(Child(*Object(2), "Next")->payload.word, 1u);
+  const ValueNode& refs = *Child(*Object(3), "Refs");
+  ASSERT_EQ(refs.payload.children.count, 2u);
+  EXPECT_EQ(refs.payload.children.first->payload.word, 5u);
+  EXPECT_EQ(refs.payload.children.last->payload.word, 6u);
+  EXPECT_EQ(Child(*Object(4), "Count")->payload.int32, 8);
+  EXPECT_TRUE(References(NameHash("cPart")));
+}
+
+TEST_F(DocumentParserTest, FieldGivenTwiceKeepsBothAndValidatesTheFirst) {
+  ASSERT_TRUE(Parse("cPair 1 {\n\tA = \"1\"\n\tB = {\n\t}\n\tB = {\n\t\tCount = \"2\"\n\t}\n}"));
+  EXPECT_EQ(Object(0)->payload.children.count, 3u);
+  EXPECT_EQ(Validate(), "Missing field cPart::Count in object 1\n");
+
+  ASSERT_TRUE(Parse("cPair 1 {\n\tB = {\n\t\tCount = \"2\"\n\t}\n\tA = \"1\"\n\tB = {\n\t}\n}"));
+  EXPECT_EQ(Validate(), "valid");
+}
+
+TEST_F(DocumentParserTest, ValidationNamesTheOuterObject) {
+  ASSERT_TRUE(Parse("cPart 1 {\n\tCount = \"1\"\n}\ncPair 2 {\n\tA = \"1\"\n}"));
+  EXPECT_EQ(Validate(), "Missing field cPair::B in object 2\n");
+  ASSERT_TRUE(Parse("cItem 3 {\n\tParts = [\n\t{\n\t\tCount = \"1\"\n\t}\n\t{\n\t}\n\t]\n}"));
+  CStringBufferA messages;
+  // The second element lacks Count; elements carry the object's own ID.
+  ValueNode* item = Object(0);
+  const ClassType& part = *registry_.Find(NameHash("cPart"));
+  const ValueNode* elements = Child(*item, "Parts");
+  EXPECT_TRUE(
+      ValidateObject(*elements->payload.children.first, part, registry_, core_.table, 3, messages));
+  EXPECT_FALSE(
+      ValidateObject(*elements->payload.children.last, part, registry_, core_.table, 3, messages));
+  EXPECT_STREQ(messages.data, "Missing field cPart::Count in object 3\n");
+}
+
+TEST_F(DocumentParserTest, ValidationReportsAClassMissingFromTheLibrary) {
+  ValueNode* object = NewObjectValue(NameHash("cItem"), 9);
+  ASSERT_NE(object, nullptr);
+  (void)objects_.Append(object);
+  const ClassType& item = *registry_.Find(NameHash("cItem"));
+  for (uint32_t i = 0; i < item.field_count; ++i) {
+    const FieldInfo& field = item.fields[i];
+    const CCoreType* core = FindCoreType(core_.table, field.type_hash);
+    ASSERT_NE(AppendChildValue(*object, field.name_hash, field.type_hash, field.IsArray(),
+                               core != nullptr ? core->StorageTypeHash() : 0),
+              nullptr);
+  }
+  ValueNode& sub = *const_cast<ValueNode*>(Child(*object, "Sub"));
+  ASSERT_NE(AppendChildValue(sub, NameHash("Count"), kCIntHash, false, 0), nullptr);
+  EXPECT_EQ(Validate(),
+            "Unknown type " + std::to_string(kGhostHash) + " for field cItem::Ghost in object 9\n");
+}
+
+TEST_F(DocumentParserTest, ArraySizeLimitsOnlyDeclaredSizes) {
+  ASSERT_TRUE(Parse("cItem 1 {\n\tTags = [\n\t\t\"1\"\n\t\t\"2\"\n\t\t\"3\"\n\t]\n}"));
+  std::string many = "cItem 1 {\n\tRefs = [\n";
+  for (int i = 0; i < 1000; ++i) many += "\t\t\"@" + std::to_string(i) + "\"\n";
+  ASSERT_TRUE(Parse(many + "\t]\n}"));
+  EXPECT_EQ(Child(*Object(0), "Refs")->payload.children.count, 1000u);
+}
+
+TEST_F(DocumentParserTest, UnknownNamesWarnAtTheirLineAndParsingGoesOn) {
+  ASSERT_TRUE(
+      Parse("cItem 1 {\n"
+            "\tCount = \"1\"\n"
+            "\tKind = \"Bogus\"\n"
+            "\tFlags = \"UPGRADEABLE_SUCTION,Nope,4\"\n"
+            "}"));
+  EXPECT_EQ(diagnostics_,
+            "doc.txt(3) warning: Unknown name \"Bogus\" for cWeaponType, using fallback.\n"
+            "doc.txt(4) warning: Unknown name \"Nope\" for cUpgradeableFlags, ignored.\n");
+  EXPECT_EQ(Child(*Object(0), "Kind")->payload.word, 2u);
+  EXPECT_EQ(Child(*Object(0), "Flags")->payload.word, 6u);
+
+  EXPECT_FALSE(Parse("cItem 1 {\n\tKind = \"Bogus\"\n\tCount = \"x\"\n}"));
+  EXPECT_EQ(diagnostics_,
+            "doc.txt(2) warning: Unknown name \"Bogus\" for cWeaponType, using fallback.\n"
+            "doc.txt(3) Error: Failed to parse value of field \"Count\" (cInt): expected a "
+            "number.\n");
+}
+
+TEST_F(DocumentParserTest, NestingDeeperThanTheLimitFailsCleanly) {
+  const std::string ok = "cDeep 1 {\n" + Nested("", 256, "Next = {\n") + Nested("", 257, "}\n");
+  ASSERT_TRUE(Parse(ok)) << diagnostics_;
+  EXPECT_EQ(Validate(), "Missing field cDeep::Next in object 1\n");
+
+  EXPECT_FALSE(Parse("cDeep 1 {\n" + Nested("", 257, "Next = {\n")));
+  EXPECT_EQ(diagnostics_, "doc.txt(258) Error: Objects nested deeper than 256 levels.\n");
+
+  // Inline objects nest like class values.
+  EXPECT_FALSE(Parse("cLink 0 {\n" + Nested("", 100000, "Next = cLink 1 {\n")));
+  EXPECT_EQ(diagnostics_, "doc.txt(258) Error: Objects nested deeper than 256 levels.\n");
+  EXPECT_EQ(objects_.count, 258u);
+}
+
+TEST_F(DocumentParserTest, ReferencedTypeSetThatCannotGrowIsAnError) {
+  ReferencedTypeSet::Pool pool;
+  pool.Shutdown();
+  ReferencedTypeSet full(pool);
+  Lexer lexer;
+  lexer.file_name.Assign("doc.txt");
+  lexer.source.Assign("cItem 1 {\n}");
+  ResetLexer(lexer);
+  Lexer values;
+  EXPECT_FALSE(ParseDocument(lexer, values, registry_, core_.table, full, objects_));
+  EXPECT_STREQ(lexer.diagnostics.data, "doc.txt(1) Error: Couldn't set referenced type.\n");
+
+  // Inside a body the message carries a line feed of its own.
+  lexer.source.Assign("\n\tKind = \"WEAPON_TYPE_GUN\"\n}");
+  ResetLexer(lexer);
+  EXPECT_EQ(objects_.count, 0u);
+  ValueNode* item = NewObjectValue(NameHash("cItem"), 1);
+  ASSERT_NE(item, nullptr);
+  (void)objects_.Append(item);
+  EXPECT_FALSE(ParseObjectBody(*item, *registry_.Find(NameHash("cItem")), lexer, values, registry_,
+                               core_.table, full, objects_));
+  EXPECT_STREQ(lexer.diagnostics.data, "doc.txt(2) Error: Couldn't set referenced type.\n\n");
+}
+
+TEST_F(DocumentParserTest, EmptyDocumentHasNoObjects) {
+  EXPECT_TRUE(Parse(""));
+  EXPECT_TRUE(Parse("// nothing here\n/* or here */\n"));
+  EXPECT_EQ(objects_.count, 0u);
+  EXPECT_EQ(diagnostics_, "");
+}
+
+}  // namespace
