@@ -3,6 +3,7 @@
 // document and back to the same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "bin/bin_file.h"
+#include "foundation/bit_stream.h"
+#include "foundation/byte_buffer.h"
+#include "foundation/name_hash.h"
 #include "tests/commands/run_tool.h"
 #include "tests/commands/type_stream_writer.h"
 
@@ -144,6 +149,65 @@ TEST(ExamplesTest, EveryExampleConvertsToTextAndBackUnchanged) {
     EXPECT_TRUE(ReadFile(bin) == ReadFile(kExamples + "/game/" + file))
         << "genbin did not give back the bytes of examples/game/" << file;
   }
+}
+
+// The example file with its class records reversed and an unused class added: a layout genbin
+// never writes itself, though any reader must accept it.
+std::string ReorderedWithUnusedClass(const std::string& original) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(original.data());
+  const auto size = static_cast<uint32_t>(original.size());
+  TypeRegistry registry;
+  uint32_t objects_offset = 0;
+  if (LoadBinTypes(bytes, size, registry, objects_offset) != BinLoadResult::kOk) return "";
+  TypePatch(registry, TypePatchDirection::kToInt);
+  std::vector<const ClassType*> classes;
+  registry.ForEach([&](const ClassType& class_type) { classes.push_back(&class_type); });
+  std::reverse(classes.begin(), classes.end());
+  ClassTypePtr unused = MakeClassType();
+  unused->name.Assign("cNeverUsed");
+  unused->name_hash = NameHash("cNeverUsed");
+  classes.insert(classes.begin() + 1, unused.get());
+
+  ByteBuffer out;
+  BitWriter writer(out);
+  writer.WriteWord(0);
+  writer.WriteWord(0x32303076);  // "v002"
+  writer.WriteWord(static_cast<uint32_t>(classes.size()));
+  for (const ClassType* class_type : classes) {
+    if (!WriteClassRecord(*class_type, writer)) return "";
+  }
+  std::string result(reinterpret_cast<const char*>(out.data), out.size);
+  return result + original.substr(objects_offset);
+}
+
+TEST(ExamplesTest, TextSurvivesGenbinWhateverTheClassRecordOrder) {
+  TestFolder folder("qvx_examples_reordered_");
+  ASSERT_TRUE(folder.ok());
+  const std::string tool = InstallTool(folder);
+  ASSERT_EQ(RunTool(tool, {"buildtlib", kExamples + "/game", folder.At("QVX.tl")}).exit_code, 0);
+  const std::string original = ReadFile(kExamples + "/game/levels/harbor/harbor_props.bin");
+  const std::string reordered = ReorderedWithUnusedClass(original);
+  ASSERT_FALSE(reordered.empty());
+  ASSERT_NE(reordered, original);
+  {
+    std::ofstream file(folder.At("reordered.bin"), std::ios::binary);
+    file << reordered;
+  }
+
+  ASSERT_EQ(RunTool(tool, {"gentext", folder.At("reordered.bin"), folder.At("a.txt")}).exit_code,
+            0);
+  ASSERT_EQ(RunTool(tool, {"genbin", folder.At("a.txt"), folder.At("b.bin")}).exit_code, 0);
+  ASSERT_EQ(RunTool(tool, {"gentext", folder.At("b.bin"), folder.At("b.txt")}).exit_code, 0);
+  ASSERT_EQ(RunTool(tool, {"gentext", kExamples + "/game/levels/harbor/harbor_props.bin",
+                           folder.At("original.txt")})
+                .exit_code,
+            0);
+  const std::string text = ReadFile(folder.At("a.txt"));
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(ReadFile(folder.At("b.txt")), text);
+  EXPECT_EQ(ReadFile(folder.At("original.txt")), text);
+  // genbin writes the referenced records in its own order, so the file becomes the original.
+  EXPECT_TRUE(ReadFile(folder.At("b.bin")) == original);
 }
 
 }  // namespace
