@@ -6,6 +6,8 @@
 // 64 bits so that no parameter can make them undefined.
 #include "types/quantization.h"
 
+#include <array>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
@@ -61,6 +63,21 @@ float StepsAboveMinimum(float x, const FloatQuantization& q) {
   const float half_step = q.step * 0.5f;
   const float shifted = offset + half_step;
   return shifted / q.step;
+}
+
+// The code of `value` in a fixed set: the nearest step, halves rounding up.
+uint32_t FixedCode(const FloatQuantization& set, float value) {
+  const float x = ClampFloat(value, set.minimum, set.maximum);
+  const float t = StepsAboveMinimum(x, set);
+  const float floored = static_cast<float>(std::floor(static_cast<double>(t)));
+  return static_cast<uint32_t>(FloatToInt(floored));
+}
+
+// The value of code `u` in a fixed set.
+float FixedValue(const FloatQuantization& set, uint32_t u) {
+  const float steps = static_cast<float>(static_cast<double>(u));
+  const float product = steps * set.step;
+  return product + set.minimum;
 }
 
 const FloatQuantization* Vec3Set(QuantizationMode mode, int component) {
@@ -237,18 +254,12 @@ bool DecodeQuantizedFloat(BitReader& reader, const FloatQuantization& q, float& 
 
 bool EncodeFixedFloat(BitWriter& writer, const FloatQuantization& set, float value) {
   if (writer.failed) return false;
-  const float x = ClampFloat(value, set.minimum, set.maximum);
-  const float t = StepsAboveMinimum(x, set);
-  const float floored = static_cast<float>(std::floor(static_cast<double>(t)));
-  WriteField(writer, set.bit_count, static_cast<uint32_t>(FloatToInt(floored)));
+  WriteField(writer, set.bit_count, FixedCode(set, value));
   return !writer.failed;
 }
 
 bool DecodeFixedFloat(BitReader& reader, const FloatQuantization& set, float& value) {
-  const uint32_t u = ReadField(reader, set.bit_count);
-  const float steps = static_cast<float>(static_cast<double>(u));
-  const float product = steps * set.step;
-  value = product + set.minimum;
+  value = FixedValue(set, ReadField(reader, set.bit_count));
   return !reader.failed;
 }
 
@@ -268,19 +279,231 @@ bool DecodeVec3(BitReader& reader, QuantizationMode mode, float* v) {
   return !reader.failed;
 }
 
-bool EncodeQuat(BitWriter& writer, const float* q) {
+namespace {
+
+constexpr uint32_t kLargestQuatCode = (1u << kQuaternionSet.bit_count) - 1u;
+
+// How far from 1 the double-precision sum of the squares of a decoded quaternion can lie. The
+// normalisation leaves each component within about five single-precision roundings of exact,
+// so the sum lies within about 6e-7 of 1; the slack is ten times wider.
+constexpr double kDecodedLengthSlack = 1e-5;
+
+// How far the value of a code may lie from q[j] * s (see Direction) when the codes decode to q.
+// Three roundings bound the distance by 1.2e-7; values of neighbouring codes are 0.0039 apart.
+constexpr double kDirectionSlack = 1e-5;
+
+void NaiveQuatCodes(const float* q, uint32_t* codes) {
   for (int i = 0; i < 4; ++i) {
-    (void)EncodeFixedFloat(writer, kQuaternionSet, q[i]);
+    codes[i] = FixedCode(kQuaternionSet, q[i]);
+  }
+}
+
+bool QuatCodesReproduce(const uint32_t* codes, const float* q) {
+  float decoded[4];
+  DecodeQuatCodes(codes, decoded);
+  for (int i = 0; i < 4; ++i) {
+    if (std::bit_cast<uint32_t>(decoded[i]) != std::bit_cast<uint32_t>(q[i])) return false;
+  }
+  return true;
+}
+
+// A cheap test that lets values no code can decode to (hand-typed ones, mostly) skip the
+// search: a decoded quaternion is finite, of unit length, and has no zero component, since no
+// code of the set decodes to 0 before the normalisation.
+bool CouldBeDecodedQuat(const float* q) {
+  double sum = 0.0;
+  for (int i = 0; i < 4; ++i) {
+    if (!std::isfinite(q[i]) || q[i] == 0.0f) return false;
+    const double component = static_cast<double>(q[i]);
+    sum = sum + component * component;
+  }
+  return std::fabs(sum - 1.0) <= kDecodedLengthSlack;
+}
+
+int LargestComponent(const float* q) {
+  int m = 0;
+  for (int i = 1; i < 4; ++i) {
+    if (std::fabs(q[i]) > std::fabs(q[m])) m = i;
+  }
+  return m;
+}
+
+// The candidate searches below look for codes that decode to q. The values of such codes are
+// q times one scale s, their length before the normalisation, to within three roundings: each
+// lies within 1.2e-7 of q[j] * s. The largest component m gives s = value(c[m]) / q[m]; a
+// candidate whose codes stray further than kDirectionSlack from q[j] * s cannot decode to q,
+// and this test, far cheaper than a decode, rules out nearly every candidate before
+// QuatCodesReproduce has the final say.
+struct Direction {
+  const float* q;
+  int m;
+  double inverse_qm;
+
+  explicit Direction(const float* quaternion)
+      : q(quaternion),
+        m(LargestComponent(quaternion)),
+        inverse_qm(1.0 / static_cast<double>(quaternion[m])) {}
+
+  // The scale code k of component m stands for; not positive when k is out of range or
+  // decodes to the wrong sign.
+  double ScaleAt(int32_t k) const {
+    if (k < 0 || k > static_cast<int32_t>(kLargestQuatCode)) return 0.0;
+    const float value = FixedValue(kQuaternionSet, static_cast<uint32_t>(k));
+    return static_cast<double>(value) * inverse_qm;
+  }
+
+  bool Near(uint32_t code, double target) const {
+    const double value = static_cast<double>(FixedValue(kQuaternionSet, code));
+    return std::fabs(value - target) <= kDirectionSlack;
+  }
+
+  bool Reproduced(const uint32_t* codes) const {
+    const double s = ScaleAt(static_cast<int32_t>(codes[m]));
+    if (!(s > 0.0)) return false;
+    for (int j = 0; j < 4; ++j) {
+      if (j != m && !Near(codes[j], static_cast<double>(q[j]) * s)) return false;
+    }
+    return QuatCodesReproduce(codes, q);
+  }
+};
+
+struct CodeOffset {
+  int8_t delta[4];
+};
+
+// The 80 combinations of -1, 0 and +1 other than all zeros, fewest changed components first;
+// then by the set of changed components (component 0 as the lowest bit), then by their signs
+// (-1 before +1, the first changed component varying fastest).
+constexpr std::array<CodeOffset, 80> MakeNeighbourOffsets() {
+  std::array<CodeOffset, 80> table{};
+  size_t n = 0;
+  for (int changed = 1; changed <= 4; ++changed) {
+    for (uint32_t mask = 1; mask < 16; ++mask) {
+      if (std::popcount(mask) != changed) continue;
+      for (uint32_t signs = 0; signs < (1u << changed); ++signs) {
+        CodeOffset offset{};
+        uint32_t sign_bit = 0;
+        for (int i = 0; i < 4; ++i) {
+          if (((mask >> i) & 1u) == 0) continue;
+          offset.delta[i] = ((signs >> sign_bit) & 1u) != 0 ? 1 : -1;
+          ++sign_bit;
+        }
+        table[n++] = offset;
+      }
+    }
+  }
+  return table;
+}
+
+constexpr std::array<CodeOffset, 80> kNeighbourOffsets = MakeNeighbourOffsets();
+
+// The first combination within one code of `naive` in every component that decodes to `q`.
+// Enough for quaternions stored within about half a percent of unit length, which covers what
+// writers of these files produce: their codes lie within half a step of a unit quaternion.
+bool SearchNeighbourCodes(const Direction& direction, const uint32_t* naive, uint32_t* found) {
+  for (const CodeOffset& offset : kNeighbourOffsets) {
+    bool in_range = true;
+    for (int i = 0; i < 4; ++i) {
+      const int32_t code = static_cast<int32_t>(naive[i]) + offset.delta[i];
+      if (code < 0 || code > static_cast<int32_t>(kLargestQuatCode)) {
+        in_range = false;
+        break;
+      }
+      found[i] = static_cast<uint32_t>(code);
+    }
+    if (in_range && direction.Reproduced(found)) return true;
+  }
+  return false;
+}
+
+uint32_t NearestQuatCode(double x) {
+  constexpr double kCodesPerUnit = 1.0 / static_cast<double>(kQuaternionSet.step);
+  const double steps = (x - static_cast<double>(kQuaternionSet.minimum)) * kCodesPerUnit;
+  const double nearest = std::floor(steps + 0.5);
+  if (!(nearest > 0.0)) return 0;
+  if (nearest > static_cast<double>(kLargestQuatCode)) return kLargestQuatCode;
+  return static_cast<uint32_t>(nearest);
+}
+
+// Each code k of the largest component fixes the scale, and the codes of the other components
+// can only be the nearest ones to q[j] * s: one candidate per code of that component, and the
+// codes decoding to q are among them whatever their length. Candidates are tried from its
+// naive code outwards, taking whichever side's scale lies nearer to 1, so codes near unit
+// length come first.
+bool SearchAlongDirection(const Direction& direction, uint32_t* found) {
+  const float* q = direction.q;
+  const int m = direction.m;
+  int32_t below = static_cast<int32_t>(FixedCode(kQuaternionSet, q[m]));
+  int32_t above = below + 1;
+  double below_scale = direction.ScaleAt(below);
+  double above_scale = direction.ScaleAt(above);
+  while (below_scale > 0.0 || above_scale > 0.0) {
+    int32_t k = 0;
+    double s = 0.0;
+    if (below_scale > 0.0 &&
+        (!(above_scale > 0.0) || std::fabs(below_scale - 1.0) <= std::fabs(above_scale - 1.0))) {
+      k = below--;
+      s = below_scale;
+      below_scale = direction.ScaleAt(below);
+    } else {
+      k = above++;
+      s = above_scale;
+      above_scale = direction.ScaleAt(above);
+    }
+    bool along = true;
+    for (int j = 0; j < 4 && along; ++j) {
+      if (j == m) {
+        found[j] = static_cast<uint32_t>(k);
+        continue;
+      }
+      const double target = static_cast<double>(q[j]) * s;
+      found[j] = NearestQuatCode(target);
+      along = direction.Near(found[j], target);
+    }
+    if (along && QuatCodesReproduce(found, q)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool EncodeQuat(BitWriter& writer, const float* q) {
+  if (writer.failed) return false;
+  uint32_t codes[4];
+  (void)FindQuatCodes(q, codes);  // the naive codes when nothing reproduces q
+  for (int i = 0; i < 4; ++i) {
+    WriteField(writer, kQuaternionSet.bit_count, codes[i]);
   }
   return !writer.failed;
 }
 
 bool DecodeQuat(BitReader& reader, float* q) {
+  uint32_t codes[4];
   for (int i = 0; i < 4; ++i) {
-    (void)DecodeFixedFloat(reader, kQuaternionSet, q[i]);
+    codes[i] = ReadField(reader, kQuaternionSet.bit_count);
+  }
+  DecodeQuatCodes(codes, q);
+  return !reader.failed;
+}
+
+void DecodeQuatCodes(const uint32_t* codes, float* q) {
+  for (int i = 0; i < 4; ++i) {
+    q[i] = FixedValue(kQuaternionSet, codes[i]);
   }
   NormaliseQuaternion(q);
-  return !reader.failed;
+}
+
+bool FindQuatCodes(const float* q, uint32_t* codes) {
+  NaiveQuatCodes(q, codes);
+  if (QuatCodesReproduce(codes, q)) return true;
+  if (!CouldBeDecodedQuat(q)) return false;
+  uint32_t found[4];
+  const Direction direction(q);
+  if (!SearchNeighbourCodes(direction, codes, found) && !SearchAlongDirection(direction, found)) {
+    return false;
+  }
+  for (int i = 0; i < 4; ++i) codes[i] = found[i];
+  return true;
 }
 
 void NormaliseQuaternion(float* q) {

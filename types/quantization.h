@@ -163,10 +163,31 @@ uint32_t FloatQuantizationBits(const FloatQuantization& q);
 /// leaves the reader and `v` untouched.
 [[nodiscard]] bool DecodeVec3(BitReader& reader, QuantizationMode mode, float* v);
 
-/// Quat: the four components of `q`, in order, as they are (not normalised).
+/// Quat: the four codes FindQuatCodes chooses for `q`, in order. `q` is not normalised first.
 [[nodiscard]] bool EncodeQuat(BitWriter& writer, const float* q);
-/// Quat: four components into `q`, then NormaliseQuaternion.
+/// Quat: four codes, then DecodeQuatCodes into `q`.
 [[nodiscard]] bool DecodeQuat(BitReader& reader, float* q);
+
+/// The quaternion that four codes of the quaternion set (0..511) stand for: each decoded like
+/// DecodeFixedFloat, then NormaliseQuaternion.
+void DecodeQuatCodes(const uint32_t* codes, float* q);
+
+/// Chooses the four codes of `q` (a decoded quaternion reads back bit for bit from them) and
+/// returns whether DecodeQuatCodes gives back exactly `q`:
+///   1. The naive codes, each component on its own as EncodeFixedFloat: kept when they
+///      reproduce `q`, so a value they already hold encodes as it always has.
+///   2. Otherwise, since the normalisation on decoding moves values by up to a few steps, the
+///      first combination reproducing `q` among the 80 neighbours of the naive codes (each
+///      code -1, 0 or +1, fewest changes first),
+///   3. then among the codes along the direction of `q`: one candidate per code of its largest
+///      component, scales nearest to unit length first (at most 512 candidates).
+///   4. Nothing reproduces `q` (a hand-typed value, or a NaN): the naive codes, and false.
+/// Steps 2 and 3 are skipped when `q` is not finite, of unit length and without zero components,
+/// which every decoded quaternion is. Every decoded quaternion is thus reproduced; the codes read
+/// are the ones written back unless another combination decodes to the same four floats and comes
+/// first. That happens to quaternions stored far from unit length, such as four codes 0 and four
+/// codes 128, which both decode to -0.5 four times: their value survives, their bits may not.
+[[nodiscard]] bool FindQuatCodes(const float* q, uint32_t* codes);
 
 /// How far the double-precision sum of squares of a parsed quaternion may lie from 1 for the
 /// quaternion to count as unit length.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -87,6 +88,46 @@ float DecodeFixedField(const FloatQuantization& set, uint32_t u) {
   float value = 0.0f;
   EXPECT_TRUE(DecodeFixedFloat(reader, set, value));
   return value;
+}
+
+using QuatCodes = std::array<uint32_t, 4>;
+using Quat = std::array<float, 4>;
+
+QuatCodes EncodeQuatFields(const Quat& q) {
+  Stream s;
+  EXPECT_TRUE(EncodeQuat(s.writer, q.data()));
+  EXPECT_EQ(s.writer.position, 36u);
+  return {s.Field(0, 9), s.Field(9, 9), s.Field(18, 9), s.Field(27, 9)};
+}
+
+Quat DecodeQuatFields(const QuatCodes& codes) {
+  Stream s;
+  for (uint32_t code : codes) s.writer.Write(9, code);
+  BitReader reader = s.Reader();
+  Quat q = {};
+  EXPECT_TRUE(DecodeQuat(reader, q.data()));
+  return q;
+}
+
+// Each component encoded on its own, with no search.
+QuatCodes NaiveQuatFields(const Quat& q) {
+  QuatCodes codes = {};
+  for (int i = 0; i < 4; ++i) codes[i] = EncodeFixedField(kQuaternionSet, q[i]);
+  return codes;
+}
+
+std::array<uint32_t, 4> QuatBits(const Quat& q) {
+  return {Bits(q[0]), Bits(q[1]), Bits(q[2]), Bits(q[3])};
+}
+
+// Length of the quaternion the codes stand for, before the normalisation.
+double StoredLength(const QuatCodes& codes) {
+  double sum = 0.0;
+  for (uint32_t code : codes) {
+    const double value = DecodeFixedField(kQuaternionSet, code);
+    sum += value * value;
+  }
+  return std::sqrt(sum);
 }
 
 }  // namespace
@@ -624,6 +665,98 @@ TEST(QuatQuantizationTest, DecodedQuaternionsSurviveParsedNormalisationUnchanged
     float parsed[4] = {q[0], q[1], q[2], q[3]};
     NormaliseParsedQuaternion(parsed);
     for (int c = 0; c < 4; ++c) ASSERT_EQ(Bits(parsed[c]), Bits(q[c])) << i << " " << c;
+  }
+}
+
+TEST(QuatQuantizationTest, CodesDriftingUnderNaiveEncodingComeBackExactly) {
+  // The normalisation moves component 2 past the midpoint between codes 489 and 490.
+  const QuatCodes codes = {276, 165, 489, 213};
+  const Quat decoded = DecodeQuatFields(codes);
+  EXPECT_EQ(NaiveQuatFields(decoded), (QuatCodes{276, 165, 490, 213}));
+  EXPECT_EQ(EncodeQuatFields(decoded), codes);
+}
+
+TEST(QuatQuantizationTest, CodesNearUnitLengthComeBackExactly) {
+  // Codes a writer makes from unit quaternions, moved by up to 3 steps per component: stored
+  // lengths within 2% of 1.
+  std::mt19937 rng(29);
+  std::normal_distribution<double> normal;
+  std::uniform_int_distribution<int> offset(-3, 3);
+  int drifting = 0;
+  int checked = 0;
+  while (checked < 40000) {
+    double v[4];
+    double sum = 0.0;
+    for (double& x : v) {
+      x = normal(rng);
+      sum += x * x;
+    }
+    Quat unit;
+    for (int i = 0; i < 4; ++i) unit[i] = static_cast<float>(v[i] / std::sqrt(sum));
+    QuatCodes codes = NaiveQuatFields(unit);
+    for (uint32_t& code : codes) {
+      code = static_cast<uint32_t>(std::clamp(static_cast<int>(code) + offset(rng), 0, 511));
+    }
+    if (std::fabs(StoredLength(codes) - 1.0) > 0.02) continue;
+    ++checked;
+    const Quat decoded = DecodeQuatFields(codes);
+    if (NaiveQuatFields(decoded) != codes) ++drifting;
+    ASSERT_EQ(EncodeQuatFields(decoded), codes)
+        << codes[0] << " " << codes[1] << " " << codes[2] << " " << codes[3];
+  }
+  EXPECT_GT(drifting, checked / 2);  // most of these need the search
+}
+
+TEST(QuatQuantizationTest, EveryDecodedQuaternionSurvivesAnotherRoundTrip) {
+  std::mt19937_64 rng(31);
+  int same_codes = 0;
+  for (int i = 0; i < 40000; ++i) {
+    const uint64_t bits = rng();
+    QuatCodes codes;
+    for (int c = 0; c < 4; ++c) codes[c] = static_cast<uint32_t>(bits >> (9 * c)) & 511u;
+    const Quat decoded = DecodeQuatFields(codes);
+    QuatCodes found;
+    ASSERT_TRUE(FindQuatCodes(decoded.data(), found.data())) << i;
+    const QuatCodes written = EncodeQuatFields(decoded);
+    EXPECT_EQ(written, found);
+    ASSERT_EQ(QuatBits(DecodeQuatFields(written)), QuatBits(decoded)) << i;
+    if (written == codes) ++same_codes;
+  }
+  // Far from unit length, a few values have several encodings; the first one found is written.
+  EXPECT_GT(same_codes, 39900);
+}
+
+TEST(QuatQuantizationTest, AllZeroCodesKeepTheirValueNotTheirBits) {
+  const Quat decoded = DecodeQuatFields({0, 0, 0, 0});
+  for (float c : decoded) EXPECT_EQ(Bits(c), Bits(-0.5f));
+  // Codes 128 stand for the same direction at unit length, and are found first.
+  const QuatCodes written = EncodeQuatFields(decoded);
+  EXPECT_EQ(written, (QuatCodes{128, 128, 128, 128}));
+  EXPECT_EQ(QuatBits(DecodeQuatFields(written)), QuatBits(decoded));
+}
+
+TEST(QuatQuantizationTest, HandTypedValuesKeepTheirNaiveCodes) {
+  // Reproduced by its naive codes.
+  const Quat half = {0.5f, -0.5f, 0.5f, 0.5f};
+  QuatCodes found;
+  EXPECT_TRUE(FindQuatCodes(half.data(), found.data()));
+  EXPECT_EQ(found, (QuatCodes{383, 128, 383, 383}));
+  EXPECT_EQ(EncodeQuatFields(half), NaiveQuatFields(half));
+  EXPECT_EQ(QuatBits(DecodeQuatFields(found)), QuatBits(half));
+
+  // Reproduced by no code: unit length, but not a decoded value.
+  Quat typed = {0.1f, 0.2f, 0.3f, 0.9f};
+  NormaliseParsedQuaternion(typed.data());
+  EXPECT_FALSE(FindQuatCodes(typed.data(), found.data()));
+  EXPECT_EQ(found, NaiveQuatFields(typed));
+  EXPECT_EQ(EncodeQuatFields(typed), NaiveQuatFields(typed));
+
+  // Zero components, values off unit length and NaNs are never decoded values.
+  for (const Quat& q : {Quat{0.0f, 0.0f, 0.0f, 1.0f}, Quat{0.6f, 0.8f, 0.0f, 0.0f},
+                        Quat{0.5f, 0.5f, 0.5f, 0.6f}, Quat{kNaN, 0.5f, 0.5f, 0.5f}}) {
+    EXPECT_FALSE(FindQuatCodes(q.data(), found.data()));
+    EXPECT_EQ(found, NaiveQuatFields(q));
+    EXPECT_EQ(EncodeQuatFields(q), NaiveQuatFields(q));
   }
 }
 
