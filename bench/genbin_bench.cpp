@@ -70,12 +70,12 @@ bool AddClass(TypeRegistry& registry, const char* name, std::initializer_list<Fi
   class_type->name.Assign(name);
   class_type->name_hash = NameHash(name);
   uint32_t i = 0;
-  for (const Field& spec : fields) {
+  for (const Field& shape : fields) {
     FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(spec.name);
-    field.name_hash = NameHash(spec.name);
-    field.type_hash = spec.type_hash;
-    field.array_size = spec.array_size;
+    field.name.Assign(shape.name);
+    field.name_hash = NameHash(shape.name);
+    field.type_hash = shape.type_hash;
+    field.array_size = shape.array_size;
   }
   return registry.Add(std::move(class_type)) != nullptr;
 }

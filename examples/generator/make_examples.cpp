@@ -46,7 +46,7 @@ namespace {
 
 // ---- schema ---------------------------------------------------------------------------------
 
-struct FieldSpec {
+struct FieldShape {
   const char* name;
   const char* type;
   int32_t array_size;  // 0 one value, n > 0 fixed size, -1 variable
@@ -55,10 +55,10 @@ struct FieldSpec {
   FloatQuantization float_q;
 };
 
-struct ClassSpec {
+struct ClassShape {
   const char* name;
   uint32_t extra_word;
-  std::span<const FieldSpec> fields;
+  std::span<const FieldShape> fields;
 };
 
 constexpr QuantizationMode kNone = QuantizationMode::None;
@@ -71,7 +71,7 @@ constexpr QuantizationMode kScale2 = QuantizationMode::Scale2;
 constexpr QuantizationMode kQuat = QuantizationMode::Quat;
 
 // clang-format off
-constexpr FieldSpec kGameObjectStateFields[] = {
+constexpr FieldShape kGameObjectStateFields[] = {
     {"Name",           "cString",        0, kNone,  {}, {}},
     {"ComponentTypes", "cInt",          -1, kNone,  {}, {}},
     {"Position",       "cVector3",       0, kPos,   {}, {}},
@@ -86,20 +86,20 @@ constexpr FieldSpec kGameObjectStateFields[] = {
     {"Visible",        "cBool",          0, kNone,  {}, {}},
 };
 
-constexpr FieldSpec kHealthStateFields[] = {
+constexpr FieldShape kHealthStateFields[] = {
     {"MaxHealth",    "cInt",              0, kInt,   {0, 10000, 5}, {}},
     {"Regeneration", "cFloat",            0, kFloat, {}, {0.0f, 50.0f, 0.25f, 0}},
     {"DamageTaken",  "cDamageAmount",     0, kNone,  {}, {}},
     {"Upgrades",     "cUpgradeableFlags", 0, kNone,  {}, {}},
 };
 
-constexpr FieldSpec kInventorySlotFields[] = {
+constexpr FieldShape kInventorySlotFields[] = {
     {"Item",   "cPointer",    0, kNone,      {}, {}},
     {"Count",  "cInt",        0, kDynValInt, {}, {}},
     {"Weapon", "cWeaponType", 0, kNone,      {}, {}},
 };
 
-constexpr FieldSpec kSpotLightDefFields[] = {
+constexpr FieldShape kSpotLightDefFields[] = {
     {"Color",      "cColor",                  0, kNone,   {}, {}},
     {"Intensity",  "cFloat",                  0, kNone,   {}, {}},
     {"Radius",     "cFloat",                  0, kFloat,  {}, {0.0f, 64.0f, 0.125f, 0}},
@@ -112,7 +112,7 @@ constexpr FieldSpec kSpotLightDefFields[] = {
     {"Enabled",    "cBool",                   0, kNone,   {}, {}},
 };
 
-constexpr FieldSpec kPatrolRouteFields[] = {
+constexpr FieldShape kPatrolRouteFields[] = {
     {"Waypoints",  "cVector3",                  -1, kPos,  {}, {}},
     {"Loop",       "cBool",                      0, kNone, {}, {}},
     {"WaitTimes",  "cFloat",                    -1, kNone, {}, {}},
@@ -124,7 +124,7 @@ constexpr FieldSpec kPatrolRouteFields[] = {
     {"Tint",       "cColor",                     0, kNone, {}, {}},
 };
 
-constexpr FieldSpec kSpawnerStateFields[] = {
+constexpr FieldShape kSpawnerStateFields[] = {
     {"Spawns",   "cSpawnEntry",            -1, kNone,      {}, {}},
     {"MaxAlive", "cInt",                    0, kDynValInt, {}, {}},
     {"Cooldown", "cLockerCooldown",         0, kNone,      {}, {}},
@@ -133,20 +133,20 @@ constexpr FieldSpec kSpawnerStateFields[] = {
     {"Route",    "cPointer",                0, kNone,      {}, {}},
 };
 
-constexpr FieldSpec kSpawnEntryFields[] = {
+constexpr FieldShape kSpawnEntryFields[] = {
     {"Archetype", "cStringHash", 0, kNone,  {}, {}},
     {"Weight",    "cFloat",      0, kFloat, {}, {0.0f, 1.0f, 0.01f, 0}},
     {"Offset",    "cVector3",    0, kPos,   {}, {}},
 };
 
-constexpr FieldSpec kGameObjectConstDataFields[] = {
+constexpr FieldShape kGameObjectConstDataFields[] = {
     {"ExtensionTypes", "cInt",          -1, kNone, {}, {}},
     {"Mass",           "cFloat",         0, kNone, {}, {}},
     {"Archetype",      "cStringHash",    0, kNone, {}, {}},
     {"Faction",        "cBeaconFaction", 0, kNone, {}, {}},
 };
 
-constexpr FieldSpec kWeaponDataFields[] = {
+constexpr FieldShape kWeaponDataFields[] = {
     {"Name",          "cString",        0, kNone, {}, {}},
     {"Type",          "cWeaponType",    0, kNone, {}, {}},
     {"Damage",        "cDamageAmount",  0, kNone, {}, {}},
@@ -159,7 +159,7 @@ constexpr FieldSpec kWeaponDataFields[] = {
     {"Icon",          "cHash",          0, kNone, {}, {}},
 };
 
-constexpr ClassSpec kClasses[] = {
+constexpr ClassShape kClasses[] = {
     {"cGameObjectState",     2, kGameObjectStateFields},
     {"cHealthState",         1, kHealthStateFields},
     {"cInventorySlot",       1, kInventorySlotFields},
@@ -180,7 +180,7 @@ constexpr const char* kValueTypeRecords[] = {
 };
 
 bool AddClass(TypeRegistry& registry, const char* name, uint32_t extra_word,
-              std::span<const FieldSpec> fields) {
+              std::span<const FieldShape> fields) {
   ClassTypePtr class_type = MakeClassType();
   if (class_type == nullptr) {
     return false;
@@ -206,8 +206,8 @@ bool AddClass(TypeRegistry& registry, const char* name, uint32_t extra_word,
 
 // The schema as the tool holds it after loading: list fields already switched to cStringHash.
 bool BuildSchema(TypeRegistry& registry) {
-  for (const ClassSpec& spec : kClasses) {
-    if (!AddClass(registry, spec.name, spec.extra_word, spec.fields)) {
+  for (const ClassShape& shape : kClasses) {
+    if (!AddClass(registry, shape.name, shape.extra_word, shape.fields)) {
       return false;
     }
   }

@@ -13,7 +13,7 @@
 #include "types/core_type_hashes.h"
 #include "types/type_stream.h"
 
-struct FieldSpec {
+struct FieldShape {
   const char* name;
   uint32_t type_hash;
   int32_t array_size = 0;
@@ -21,7 +21,7 @@ struct FieldSpec {
 
 /// Adds a class named `name` with `fields` to `registry`; null when it cannot.
 inline ClassType* AddClass(TypeRegistry& registry, const char* name,
-                           std::initializer_list<FieldSpec> fields, uint32_t extra_word = 0) {
+                           std::initializer_list<FieldShape> fields, uint32_t extra_word = 0) {
   ClassTypePtr class_type = MakeClassType();
   if (class_type == nullptr) return nullptr;
   class_type->name.Assign(name);
@@ -31,12 +31,12 @@ inline ClassType* AddClass(TypeRegistry& registry, const char* name,
     return nullptr;
   }
   uint32_t i = 0;
-  for (const FieldSpec& spec : fields) {
+  for (const FieldShape& shape : fields) {
     FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(spec.name);
-    field.name_hash = NameHash(spec.name);
-    field.type_hash = spec.type_hash;
-    field.array_size = spec.array_size;
+    field.name.Assign(shape.name);
+    field.name_hash = NameHash(shape.name);
+    field.type_hash = shape.type_hash;
+    field.array_size = shape.array_size;
   }
   return registry.Add(std::move(class_type));
 }

@@ -62,12 +62,6 @@ class DocumentWriterTest : public ::testing::Test {
   TStringBufferA<512> comment_;
 };
 
-TEST_F(DocumentWriterTest, ClassWithoutFieldsIsHeaderAndClosingBrace) {
-  AddClass(registry_, "cEmpty", {});
-  Object object("cEmpty", 77);
-  EXPECT_EQ(Write(object), "cEmpty 77 {\r\n}\r\n");
-}
-
 TEST_F(DocumentWriterTest, WritesEveryKindOfFieldInItsLayout) {
   const uint32_t parts = NameHash("cExampleParts");
   AddClass(registry_, "cExampleParts", {{"Count", kCIntHash}});
@@ -153,20 +147,15 @@ TEST_F(DocumentWriterTest, HeaderNameIsQuotedAndMustHashBackToTheId) {
 // then the value lexer reads the name from it.
 TEST_F(DocumentWriterTest, NamesNeedingEscapesReadBackToTheirHash) {
   AddClass(registry_, "cA", {{"H", kCHashHash}, {"P", kCPointerHash, -1}});
-  const char* const kNames[] = {"it's", "back\\slash", "say \"hi\"", "tab\there", "bad\xC0"};
   FakeNames names;
-  for (const char* name : kNames) {
-    names.names[{NameHash(name), kCHashHash}] = name;
-    names.names[{NameHash(name), kCPointerHash}] = name;
-  }
-  NameResolverScope scope(&FakeNames::Resolve, &names);
-  for (const char* name : kNames) {
+  for (const char* name : {"it's", "back\\slash", "say \"hi\"", "tab\there", "bad\xC0"}) {
     SCOPED_TRACE(name);
+    names.names[{NameHash(name), kCHashHash}] = names.names[{NameHash(name), kCPointerHash}] = name;
+    NameResolverScope scope(&FakeNames::Resolve, &names);
     Object object("cA", 1);
     Add(*object.node, "H", kCHashHash)->payload.word = NameHash(name);
     AddElement(*Add(*object.node, "P", kCPointerHash, true))->payload.word = NameHash(name);
     const std::string text = Write(object);
-
     Lexer document;
     document.source.Assign(text.c_str());
     ResetLexer(document);
@@ -177,12 +166,11 @@ TEST_F(DocumentWriterTest, NamesNeedingEscapesReadBackToTheirHash) {
       Lexer value;
       value.source.Assign(document.string_value.data);
       ResetLexer(value);
-      if (values == 1) {
+      if (values++ == 1) {
         ASSERT_EQ(NextToken(value), TokenKind::kAt);
       }
       ASSERT_EQ(NextToken(value), TokenKind::kExtendedIdentifier) << text;
       EXPECT_EQ(NameHash(value.identifier_value.data), NameHash(name)) << text;
-      ++values;
     }
     EXPECT_EQ(values, 2);
   }
@@ -196,12 +184,6 @@ TEST_F(DocumentWriterTest, TakesTheFirstChildOfEachFieldNameInAnyOrder) {
   Add(*object.node, "x", kCIntHash)->payload.int32 = 3;
   Add(*object.node, "z", kCIntHash)->payload.int32 = 4;
   EXPECT_EQ(Write(object), "cA 1 {\r\n\tx = \"1\"\r\n\ty = \"2\"\r\n\tx = \"1\"\r\n}\r\n");
-
-  Object in_order("cA", 1);
-  Add(*in_order.node, "x", kCIntHash)->payload.int32 = 1;
-  Add(*in_order.node, "y", kCIntHash)->payload.int32 = 2;
-  Add(*in_order.node, "x", kCIntHash)->payload.int32 = 3;
-  EXPECT_EQ(Write(in_order), "cA 1 {\r\n\tx = \"1\"\r\n\ty = \"2\"\r\n\tx = \"1\"\r\n}\r\n");
 }
 
 TEST(WriteTrailingCommentTest, EscapesLineEndsAndReplacesInvalidBytes) {
@@ -215,38 +197,24 @@ TEST(WriteTrailingCommentTest, EscapesLineEndsAndReplacesInvalidBytes) {
   EXPECT_EQ(out.length, std::strlen("x //a\\r\\nb \xC3\xA9 \xEF\xBF\xBD!"));
 }
 
-TEST(WriteIndentTest, AppendsOneTabPerLevel) {
-  CStringBufferA out;
-  WriteIndent(0, out);
-  EXPECT_EQ(out.length, 0u);
-  WriteIndent(70, out);
-  EXPECT_EQ(std::string(out.data, out.length), std::string(70, '\t'));
-}
-
 TEST_F(DocumentWriterTest, FailsWhenTheValueDoesNotFitItsClass) {
   AddClass(registry_, "cA", {{"x", kCIntHash}});
   AddClass(registry_, "cArr", {{"list", kCIntHash, -1}});
   AddClass(registry_, "cUnknown", {{"u", NameHash("cNowhere")}});
-  Object missing("cA", 1);
+  Object missing("cA", 1), wrong_type("cA", 1), wrong_form("cA", 1);
+  Object not_array("cArr", 1), bad_element("cArr", 1), unknown("cUnknown", 1);
   Add(*missing.node, "y", kCIntHash);
-  EXPECT_EQ(Write(missing), "<failed>");
-  Object wrong_type("cA", 1);
   Add(*wrong_type.node, "x", kCFloatHash);
-  EXPECT_EQ(Write(wrong_type), "<failed>");
-  Object wrong_form("cA", 1);
-  ASSERT_NE(AppendChildValue(*wrong_form.node, NameHash("x"), kCIntHash, true, 0), nullptr);
-  EXPECT_EQ(Write(wrong_form), "<failed>");
-  Object not_array("cArr", 1);
+  Add(*wrong_form.node, "x", kCIntHash, true);
   Add(*not_array.node, "list", kCIntHash);
-  EXPECT_EQ(Write(not_array), "<failed>");
-  Object bad_element("cArr", 1);
   ASSERT_NE(
       AppendChildValue(*Add(*bad_element.node, "list", kCIntHash, true), 0, kCByteHash, false, 0),
       nullptr);
-  EXPECT_EQ(Write(bad_element), "<failed>");
-  Object unknown("cUnknown", 1);
   Add(*unknown.node, "u", NameHash("cNowhere"));
-  EXPECT_EQ(Write(unknown), "<failed>");
+  for (const Object* object :
+       {&missing, &wrong_type, &wrong_form, &not_array, &bad_element, &unknown}) {
+    EXPECT_EQ(Write(*object), "<failed>");
+  }
 }
 
 // cNode { next: cNode[] }: each level is an array holding one element of the same class.
@@ -262,72 +230,6 @@ TEST_F(DocumentWriterTest, NestsClassValuesAsDeepAsTheDecoderAndNoDeeper) {
     const std::string text = Write(object);
     EXPECT_EQ(text == "<failed>", depth > kMaxNestingDepth);
   }
-}
-
-class FollowingRefsTest : public DocumentWriterTest {
- protected:
-  ValueNode* Make(uint32_t id) {
-    ValueNode* object = NewObjectValue(NameHash("cR"), id);
-    EXPECT_TRUE(objects_.Append(object));
-    *refs_.FindOrInsert(id, true) = object;
-    return object;
-  }
-  std::string Dump(uint32_t id) {
-    CStringBufferA out;
-    WrittenObjectSet written;
-    const ClassType& class_type = *registry_.Find(NameHash("cR"));
-    if (!WriteObjectFollowingRefs(**refs_.Find(id), class_type, out, value_, registry_, core_.table,
-                                  refs_, written, comment_, 0)) {
-      return "<failed>";
-    }
-    return std::string(out.data, out.length);
-  }
-
-  ObjectRefTable refs_;
-  OwnedObjectList objects_;
-};
-
-TEST_F(FollowingRefsTest, WritesEachReferencedObjectOnceAtItsFirstReference) {
-  AddClass(registry_, "cR", {{"to", kCPointerHash}, {"all", kCPointerHash, -1}});
-  ValueNode* a = Make(1);
-  ValueNode* b = Make(2);
-  Add(*a, "to", kCPointerHash)->payload.word = 2;
-  ValueNode* all = Add(*a, "all", kCPointerHash, true);
-  AddElement(*all)->payload.word = 2;
-  AddElement(*all)->payload.word = 1;
-  AddElement(*all)->payload.word = 3;
-  Add(*b, "to", kCPointerHash)->payload.word = 2;
-  Add(*b, "all", kCPointerHash, true);
-  EXPECT_EQ(Dump(1),
-            "cR 1 {\r\n"
-            "\tto = cR 2 {\r\n"
-            "\t\tto = \"@2\" //External object\r\n"
-            "\t\tall = [\r\n"
-            "\t\t]\r\n"
-            "\t}\r\n"
-            "\tall = [\r\n"
-            "\t\t\"@2\" //External object\r\n"
-            "\t\t\"@1\" //External object\r\n"
-            "\t\t\"@3\" //External object\r\n"
-            "\t]\r\n"
-            "}\r\n");
-}
-
-TEST_F(FollowingRefsTest, StopsFollowingAChainAtTheDepthLimit) {
-  AddClass(registry_, "cR", {{"to", kCPointerHash}, {"all", kCPointerHash, -1}});
-  const uint32_t kChain = kMaxNestingDepth + 20;
-  for (uint32_t id = 1; id <= kChain; ++id) {
-    ValueNode* object = Make(id);
-    Add(*object, "to", kCPointerHash)->payload.word = id + 1;
-    Add(*object, "all", kCPointerHash, true);
-  }
-  const std::string text = Dump(1);
-  size_t headers = 0;
-  for (size_t at = 0; (at = text.find("cR ", at)) != std::string::npos; ++at) ++headers;
-  EXPECT_EQ(headers, kMaxNestingDepth);
-  const std::string last_plain = std::string(kMaxNestingDepth, '\t') + "to = \"@" +
-                                 std::to_string(kMaxNestingDepth + 1) + "\" //External object";
-  EXPECT_NE(text.find(last_plain), std::string::npos);
 }
 
 }  // namespace

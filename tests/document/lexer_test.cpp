@@ -13,10 +13,13 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "foundation/utf8.h"
 
 namespace {
+
+using namespace std::string_view_literals;
 
 void SetSource(Lexer& lexer, std::string_view text) {
   lexer.source.Clear(false);
@@ -24,42 +27,22 @@ void SetSource(Lexer& lexer, std::string_view text) {
   ResetLexer(lexer);
 }
 
-// One token as the tables write it: values in their quotes, punctuation by name.
+// Values in their quotes, punctuation by name, numbers as num(sign and integer part, fraction,
+// leading zeros, exponent, f or i).
 std::string Describe(const Lexer& lexer, TokenKind kind) {
-  switch (kind) {
-    case TokenKind::kError:
-      return "ERROR";
-    case TokenKind::kString:
-      return "\"" + std::string(lexer.string_value.data, lexer.string_value.length) + "\"";
-    case TokenKind::kIdentifier:
-      return std::string(lexer.identifier_value.data, lexer.identifier_value.length);
-    case TokenKind::kExtendedIdentifier:
-      return "'" + std::string(lexer.identifier_value.data, lexer.identifier_value.length) + "'";
-    default:
-      return TokenName(kind);
-  }
-}
-
-struct Lexed {
-  std::string tokens;
-  std::string diagnostics;
-};
-
-// Reads tokens up to the end of the text or the first lexing error.
-Lexed LexAll(std::string_view text) {
-  Lexer lexer;
-  lexer.file_name.Assign("doc.txt");
-  SetSource(lexer, text);
-  Lexed lexed;
-  for (;;) {
-    const TokenKind kind = NextToken(lexer);
-    if (!lexed.tokens.empty()) lexed.tokens += ' ';
-    lexed.tokens += Describe(lexer, kind);
-    if (kind == TokenKind::kEof || kind == TokenKind::kError) break;
-  }
-  lexed.diagnostics.assign(lexer.diagnostics.data, lexer.diagnostics.length);
-  EXPECT_EQ(lexer.error, lexed.diagnostics.find(") Error: ") != std::string::npos);
-  return lexed;
+  const CStringBufferA& id = lexer.identifier_value;
+  const NumberToken& n = lexer.number;
+  char number[96];
+  std::snprintf(number, sizeof number, "num(%c%" PRIu64 ",%" PRIu64 ",%u,%d,%c)",
+                n.negative ? '-' : '+', n.integer_part, n.fraction, n.leading_zeros, n.exponent,
+                n.is_float ? 'f' : 'i');
+  if (kind == TokenKind::kError) return "ERROR";
+  if (kind == TokenKind::kNumber) return number;
+  if (kind == TokenKind::kIdentifier) return std::string(id.data, id.length);
+  if (kind == TokenKind::kExtendedIdentifier)
+    return std::string("'").append(id.data, id.length).append("'");
+  if (kind != TokenKind::kString) return TokenName(kind);
+  return std::string("\"").append(lexer.string_value.data, lexer.string_value.length) + "\"";
 }
 
 struct LexCase {
@@ -68,146 +51,92 @@ struct LexCase {
   const char* diagnostics;
 };
 
-void RunLexCases(const LexCase* begin, const LexCase* end) {
-  for (const LexCase* c = begin; c != end; ++c) {
-    SCOPED_TRACE(testing::Message() << "input: \"" << c->input << "\"");
-    const Lexed lexed = LexAll(c->input);
-    EXPECT_EQ(lexed.tokens, c->tokens);
-    EXPECT_EQ(lexed.diagnostics, c->diagnostics);
+// Reads tokens up to the end of the text or the first lexing error.
+void ExpectLexes(std::initializer_list<LexCase> cases) {
+  for (const LexCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "input: \"" << c.input << "\"");
+    Lexer lexer;
+    lexer.file_name.Assign("doc.txt");
+    SetSource(lexer, c.input);
+    std::string tokens;
+    for (TokenKind kind = TokenKind::kNone; kind != TokenKind::kEof && kind != TokenKind::kError;) {
+      kind = NextToken(lexer);
+      tokens.append(tokens.empty() ? "" : " ").append(Describe(lexer, kind));
+    }
+    const std::string diagnostics(lexer.diagnostics.data, lexer.diagnostics.length);
+    EXPECT_EQ(tokens, c.tokens);
+    EXPECT_EQ(diagnostics, c.diagnostics);
+    EXPECT_EQ(lexer.error, diagnostics.find(") Error: ") != std::string::npos);
   }
 }
 
 TEST(LexerTest, ReadsTokens) {
-  const LexCase cases[] = {
+  ExpectLexes({
       {"", "<EOF>", ""},
-      {" \t\r\n ", "<EOF>", ""},
-      {"{}[]=,@#", "{ } [ ] = , @ # <EOF>", ""},
+      {" \t\r\n{}[]=,@#", "{ } [ ] = , @ # <EOF>", ""},
       {"cFoo Obj_1 {\r\n\tname = \"x\"\r\n}", "cFoo Obj_1 { name = \"x\" } <EOF>", ""},
-      {"Type@NAME_2", "Type@NAME_2 <EOF>", ""},
-      {"_a9 A", "_a9 A <EOF>", ""},
-      {"true false True FALSE truex", "true false True FALSE truex <EOF>", ""},
-      {"12abc", "number abc <EOF>", ""},
-      {"1.5x", "number x <EOF>", ""},
-      {"a,b", "a , b <EOF>", ""},
-      {"@12", "@ number <EOF>", ""},
-      {"\"\"", "\"\" <EOF>", ""},
-      {"''", "'' <EOF>", ""},
-      {"' '", "' ' <EOF>", ""},
-      {"'it''s'", "'it' 's' <EOF>", ""},
+      {"Type@NAME_2 _a9 @12", "Type@NAME_2 _a9 @ num(+12,0,0,0,i) <EOF>", ""},
+      {"true false True truex", "true false True truex <EOF>", ""},
+      {"12abc 1.5x a,b", "num(+12,0,0,0,i) abc num(+1,5,0,0,f) x a , b <EOF>", ""},
+      {"\"\" '' 'it''s'", "\"\" '' 'it' 's' <EOF>", ""},
       {"\"a'b\" 'a\"b'", "\"a'b\" 'a\"b' <EOF>", ""},
-      {"\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\" <EOF>", ""},
-      {"\"tab\there\"", "\"tab\there\" <EOF>", ""},
-      {"a // comment\nb", "a b <EOF>", ""},
-      {"a // comment at the end", "a <EOF>", ""},
-      {"a /* x\n*y*\n**/ b", "a b <EOF>", ""},
-      {"a/**/b", "a b <EOF>", ""},
-      {"// caf\xC3\xA9\n", "<EOF>", ""},
-  };
-  RunLexCases(std::begin(cases), std::end(cases));
+      {"\"caf\xC3\xA9\t\xF0\x9F\x98\x80\"", "\"caf\xC3\xA9\t\xF0\x9F\x98\x80\" <EOF>", ""},
+      {"a // c\nb /* x\n*y*\n**/ c/**/d // caf\xC3\xA9", "a b c d <EOF>", ""},
+  });
 }
 
 TEST(LexerTest, ReadsEscapes) {
-  const LexCase cases[] = {
+  const char* const kWarning = "doc.txt(1) warning: Unrecognized escape sequence.\n";
+  ExpectLexes({
       {R"("\"\'\\\b\f\n\r\t")", "\"\"'\\\b\f\n\r\t\" <EOF>", ""},
       {R"('\"\'\\')", "'\"'\\' <EOF>", ""},
-      {R"("\u0041BC")", "\"ABC\" <EOF>", ""},
-      {R"("\u00e9\u00E9")", "\"\xC3\xA9\xC3\xA9\" <EOF>", ""},
-      {R"("\u0009")", "\"\t\" <EOF>", ""},
-      {R"("\uD83DDE00")", "\"\xF0\x9F\x98\x80\" <EOF>", ""},
-      {R"("\uDBFFDFFF")", "\"\xF4\x8F\xBF\xBF\" <EOF>", ""},
-      {R"("\uDC00")", "\"\xED\xB0\x80\" <EOF>", ""},  // a lone low surrogate is kept as is
+      {R"("\u0041\u00e9\u00E9\u0009")", "\"A\xC3\xA9\xC3\xA9\t\" <EOF>", ""},
+      {R"("\uD83DDE00\uDBFFDFFF")", "\"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\" <EOF>", ""},
+      {R"("\uDC00")", "\"\xED\xB0\x80\" <EOF>", ""},
       {R"("\xC0\x80\xff")", "\"\xC0\x80\xFF\" <EOF>", ""},
       {R"('\x41\xE9')", "'A\xE9' <EOF>", ""},
-      {R"("\q")", "\"q\" <EOF>", "doc.txt(1) warning: Unrecognized escape sequence.\n"},
-      {R"("\x4")", "\"x4\" <EOF>", "doc.txt(1) warning: Unrecognized escape sequence.\n"},
-      {R"("\x00")", "\"x00\" <EOF>", "doc.txt(1) warning: Unrecognized escape sequence.\n"},
-      {"\"\\\xC3\xA9\"", "\"\xC3\xA9\" <EOF>",
-       "doc.txt(1) warning: Unrecognized escape sequence.\n"},
-      {"\n\"\\a\\b\\c\"", "\"a\bc\" <EOF>",
+      {R"("\x4")", "\"x4\" <EOF>", kWarning},
+      {"\"\\\xC3\xA9\"", "\"\xC3\xA9\" <EOF>", kWarning},
+      {"\"a\\\nb\" c", "\"a\nb\" c <EOF>", kWarning},
+      {"\n\"\\q\\b\\x00\"", "\"q\bx00\" <EOF>",
        "doc.txt(2) warning: Unrecognized escape sequence.\n"
        "doc.txt(2) warning: Unrecognized escape sequence.\n"},
-      {"\"a\\\nb\" c", "\"a\nb\" c <EOF>", "doc.txt(1) warning: Unrecognized escape sequence.\n"},
-  };
-  RunLexCases(std::begin(cases), std::end(cases));
+  });
 }
 
-TEST(LexerTest, ReportsLexingErrors) {
-  const LexCase cases[] = {
+TEST(LexerTest, ReportsLexingErrorsAtTheirLine) {
+  ExpectLexes({
       {"a /", "a ERROR", "doc.txt(1) Error: Unexpected character.\n"},
-      {"/x", "ERROR", "doc.txt(1) Error: Unexpected character.\n"},
-      {"(", "ERROR", "doc.txt(1) Error: Invalid identifier\n"},
+      {"a\0b"sv, "a ERROR", "doc.txt(1) Error: Unexpected character.\n"},
+      {"\"a\0b\""sv, "ERROR", "doc.txt(1) Error: Unexpected character.\n"},
+      {"/*\0*/"sv, "ERROR", "doc.txt(1) Error: Unexpected character.\n"},
       {"a;", "a ERROR", "doc.txt(1) Error: Invalid identifier\n"},
       {".5", "ERROR", "doc.txt(1) Error: Invalid identifier\n"},
       {"\x01", "ERROR", "doc.txt(1) Error: Invalid identifier\n"},
       {"\xC3\xA9t\xC3\xA9", "ERROR", "doc.txt(1) Error: Invalid identifier\n"},
-      {"\"abc", "ERROR", "doc.txt(1) Error: Unterminated string.\n"},
       {"\"abc\\", "ERROR", "doc.txt(1) Error: Unterminated string.\n"},
-      {"'abc", "ERROR", "doc.txt(1) Error: Unterminated extended identifier.\n"},
       {"'abc\"", "ERROR", "doc.txt(1) Error: Unterminated extended identifier.\n"},
-      {"\"ab\ncd", "ERROR", "doc.txt(1) Error: Unterminated string.\n"},
+      {"a\n\n\"open\n\n", "a ERROR", "doc.txt(3) Error: Unterminated string.\n"},
       {"x\n/* a\n\n", "x ERROR", "doc.txt(2) Error: Unterminated comment.\n"},
       {"/* a *", "ERROR", "doc.txt(1) Error: Unterminated comment.\n"},
       {R"("\u004")", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
       {R"("\u00G0")", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
       {R"("\u0000")", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
-      {R"("\uD800")", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
       {R"("\uD800\uDC00")", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
       {R"("\uD800D7FF")", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
       {R"('\u12')", "ERROR", "doc.txt(1) Error: Invalid UTF escape sequence.\n"},
-  };
-  RunLexCases(std::begin(cases), std::end(cases));
-}
-
-TEST(LexerTest, InvalidUtf8AndNulAreErrorsWherever) {
-  using namespace std::string_view_literals;
-  const LexCase cases[] = {
       {"a \xC0\x80 b", "a ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
-      {"a\n}\n\xFF", "a } ERROR", "doc.txt(3) Error: Invalid UTF-8 sequence.\n"},
-      {"abc\xE9", "abc ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
-      {"12\xE9", "number ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
+      {"12\xE9", "num(+12,0,0,0,i) ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
       {"\"ok\xED\xA0\x80\"", "ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
       {"'\xF8\x88\x80\x80\x80'", "ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
+      {"\"\\\xC3\"", "ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
       {"// \xC3(\n", "ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
       {"/*\n\xF4\x90\x80\x80*/", "ERROR", "doc.txt(2) Error: Invalid UTF-8 sequence.\n"},
-      {"\"\\\xC3\"", "ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
-      {"a\0b"sv, "a ERROR", "doc.txt(1) Error: Unexpected character.\n"},
-      {"\"a\0b\""sv, "ERROR", "doc.txt(1) Error: Unexpected character.\n"},
-      {"/*\0*/"sv, "ERROR", "doc.txt(1) Error: Unexpected character.\n"},
-  };
-  RunLexCases(std::begin(cases), std::end(cases));
-}
-
-TEST(LexerTest, CountsLinesFromOne) {
-  const LexCase cases[] = {
-      {"(", "ERROR", "doc.txt(1) Error: Invalid identifier\n"},
-      {"a\nb\n(", "a b ERROR", "doc.txt(3) Error: Invalid identifier\n"},
-      {"a\r\nb\r\n(", "a b ERROR", "doc.txt(3) Error: Invalid identifier\n"},
-      {"/* 1\n2\n3 */ (", "ERROR", "doc.txt(3) Error: Invalid identifier\n"},
-      {"// 1\n// 2\n(", "ERROR", "doc.txt(3) Error: Invalid identifier\n"},
-      {"\"1\n2\" (", "\"1\n2\" ERROR", "doc.txt(2) Error: Invalid identifier\n"},
-      {"'1\n2\n3' (", "'1\n2\n3' ERROR", "doc.txt(3) Error: Invalid identifier\n"},
-      {"\"1\\n2\" (", "\"1\n2\" ERROR", "doc.txt(1) Error: Invalid identifier\n"},
-      {"a\n\n\"open\n\n", "a ERROR", "doc.txt(3) Error: Unterminated string.\n"},
-  };
-  RunLexCases(std::begin(cases), std::end(cases));
-}
-
-TEST(LexerTest, EndOfTextRepeatsAndPositionStopsThere) {
-  Lexer lexer;
-  SetSource(lexer, "a");
-  EXPECT_EQ(NextToken(lexer), TokenKind::kIdentifier);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(NextToken(lexer), TokenKind::kEof);
-    EXPECT_EQ(lexer.position, 1u);
-  }
-}
-
-TEST(LexerTest, KeywordsLeaveTheIdentifierValueAlone) {
-  Lexer lexer;
-  SetSource(lexer, "name true");
-  EXPECT_EQ(NextToken(lexer), TokenKind::kIdentifier);
-  EXPECT_EQ(NextToken(lexer), TokenKind::kTrue);
-  EXPECT_STREQ(lexer.identifier_value.data, "name");
+      {"a\r\nb\n}\n\xFF", "a b } ERROR", "doc.txt(4) Error: Invalid UTF-8 sequence.\n"},
+      {"/* 1\n2\n3 */ // 4\n(", "ERROR", "doc.txt(4) Error: Invalid identifier\n"},
+      {"'1\n2\n3' \"1\\n2\" (", "'1\n2\n3' \"1\n2\" ERROR",
+       "doc.txt(3) Error: Invalid identifier\n"},
+  });
 }
 
 // Every call either consumes input or gives the end, so a loop that ignores errors ends.
@@ -221,15 +150,15 @@ TEST(LexerTest, EveryTokenConsumesInputOnRandomBytes) {
     for (size_t i = 0; i < size; ++i) text += alphabet[random() % (sizeof(alphabet) - 1)];
     SCOPED_TRACE(testing::Message() << "input: \"" << text << "\"");
     SetSource(lexer, text);
-    size_t calls = 0;
-    for (;;) {
+    for (size_t calls = 0;; ++calls) {
       const uint32_t before = lexer.position;
-      const TokenKind kind = NextToken(lexer);
-      ASSERT_LE(lexer.position, text.size());
-      if (kind == TokenKind::kEof) break;
+      if (NextToken(lexer) == TokenKind::kEof) break;
       ASSERT_GT(lexer.position, before);
-      ASSERT_LE(++calls, text.size());
+      ASSERT_LE(lexer.position, text.size());
+      ASSERT_LT(calls, text.size());
     }
+    EXPECT_EQ(NextToken(lexer), TokenKind::kEof);
+    EXPECT_EQ(lexer.position, text.size());
   }
 }
 
@@ -237,47 +166,47 @@ TEST(LexerTest, LongInputsStayLinearAndClean) {
   constexpr size_t kSize = 10u << 20;
   Lexer lexer;
   lexer.file_name.Assign("big.txt");
-
-  std::string text = "\"" + std::string(kSize, 'a') + "\"";
-  SetSource(lexer, text);
+  SetSource(lexer, std::string("\"").append(kSize, 'a').append("\""));
   ASSERT_EQ(NextToken(lexer), TokenKind::kString);
   EXPECT_EQ(lexer.string_value.length, kSize);
 
-  // Escapes every other character: many small appends into one growing value.
-  text = "'";
+  std::string text = "'";
   for (size_t i = 0; i < kSize / 4; ++i) text += "\\tb";
-  text += "'";
-  SetSource(lexer, text);
+  SetSource(lexer, text + "'");
   ASSERT_EQ(NextToken(lexer), TokenKind::kExtendedIdentifier);
   EXPECT_EQ(lexer.identifier_value.length, kSize / 2);
 
-  text = std::string(kSize, 'z');
-  SetSource(lexer, text);
-  ASSERT_EQ(NextToken(lexer), TokenKind::kIdentifier);
-  EXPECT_EQ(lexer.identifier_value.length, kSize);
-
-  text = "\"" + std::string(kSize, 'a');
-  SetSource(lexer, text);
-  EXPECT_EQ(NextToken(lexer), TokenKind::kError);
-  EXPECT_STREQ(lexer.diagnostics.data, "big.txt(1) Error: Unterminated string.\n");
-
-  text = "/*" + std::string(kSize, '\n');
-  SetSource(lexer, text);
+  SetSource(lexer, std::string("/*").append(kSize, '\n'));
   EXPECT_EQ(NextToken(lexer), TokenKind::kError);
   EXPECT_STREQ(lexer.diagnostics.data, "big.txt(1) Error: Unterminated comment.\n");
 
-  text = std::string(kSize / 8, '[');
-  SetSource(lexer, text);
-  for (size_t i = 0; i < kSize / 8; ++i) ASSERT_EQ(NextToken(lexer), TokenKind::kOpenBracket);
-  EXPECT_EQ(NextToken(lexer), TokenKind::kEof);
-
-  text = "1" + std::string(kSize, '0');
-  SetSource(lexer, text);
+  SetSource(lexer, "1" + std::string(kSize, '0'));
   EXPECT_EQ(NextToken(lexer), TokenKind::kError);
   EXPECT_STREQ(lexer.diagnostics.data, "");
 }
 
-// ---------------------------------------------------------------------------------------------
+TEST(LexerTest, SplitsNumbersIntoPartsThatFit) {
+  // Too large for their fields, or not numbers at all: an unreported error token.
+  ExpectLexes({
+      {"0 -0 +007", "num(+0,0,0,0,i) num(-0,0,0,0,i) num(+7,0,0,0,i) <EOF>", ""},
+      {"1E-005 -1.05E+3", "num(+1,0,0,-5,f) num(-1,5,1,3,f) <EOF>", ""},
+      {"1. 0.000 1.50", "num(+1,0,0,0,f) num(+0,0,0,0,f) num(+1,50,0,0,f) <EOF>", ""},
+      {"18446744073709551615", "num(+18446744073709551615,0,0,0,i) <EOF>", ""},
+      {"0.18446744073709551615", "num(+0,18446744073709551615,0,0,f) <EOF>", ""},
+      {"1e2147483647 1e-2147483648", "num(+1,0,0,2147483647,f) num(+1,0,0,-2147483648,f) <EOF>",
+       ""},
+      {"1e0000000000000000005", "num(+1,0,0,5,f) <EOF>", ""},
+      // Conversion text "+0.<zeros>1E0" fits 63 characters with 57 zeros, not with 58.
+      {"0.0000000000000000000000000000000000000000000000000000000001", "num(+0,1,57,0,f) <EOF>",
+       ""},
+  });
+  for (const char* text :
+       {"0.00000000000000000000000000000000000000000000000000000000001", "18446744073709551616",
+        "0.18446744073709551616", "0.000018446744073709551619", "1e2147483648", "1e-2147483649",
+        "1.x", "1.e5", "- 1", "+", "1e", "1e+"}) {
+    ExpectLexes({{text, "ERROR", ""}});
+  }
+}
 
 TEST(LexerDiagnosticsTest, ReportsWithFileNameAndLine) {
   Lexer lexer;
@@ -294,16 +223,14 @@ TEST(LexerDiagnosticsTest, ReportsWithFileNameAndLine) {
                "C:\\data\\world.txt(1) warning: Unknown name \"X\" for eKind, using fallback.\n"
                "C:\\data\\world.txt(3) Error: Expected '=', got identifier.\n"
                "C:\\data\\world.txt(3) Error: \n");
-}
-
-TEST(LexerDiagnosticsTest, EmptyFileNameStillGivesTheLine) {
-  Lexer lexer;
-  SetSource(lexer, "");
+  lexer.file_name.Clear(false);
+  ResetLexer(lexer);
+  EXPECT_FALSE(lexer.error);
   ReportError(lexer, "Failed to parse value.");
   EXPECT_STREQ(lexer.diagnostics.data, "(1) Error: Failed to parse value.\n");
 }
 
-TEST(LexerDiagnosticsTest, ErrorAfterAReportedLexingErrorIsDropped) {
+TEST(LexerDiagnosticsTest, OnlyTheFirstErrorIsKeptAndMalformedNumbersAreLeftToTheCaller) {
   Lexer lexer;
   lexer.file_name.Assign("f");
   SetSource(lexer, "\"open");
@@ -311,160 +238,15 @@ TEST(LexerDiagnosticsTest, ErrorAfterAReportedLexingErrorIsDropped) {
   ReportError(lexer, "Expected string, got %s.", "x");
   ReportWarning(lexer, "still shown");
   EXPECT_STREQ(lexer.diagnostics.data,
-               "f(1) Error: Unterminated string.\n"
-               "f(1) warning: still shown\n");
-}
+               "f(1) Error: Unterminated string.\nf(1) warning: still shown\n");
 
-TEST(LexerDiagnosticsTest, MalformedNumberIsLeftForTheCallerToReport) {
-  Lexer lexer;
-  lexer.file_name.Assign("f");
-  SetSource(lexer, "x = 1.x");
-  NextToken(lexer);
-  NextToken(lexer);
-  const TokenKind kind = NextToken(lexer);
-  ASSERT_EQ(kind, TokenKind::kError);
-  EXPECT_FALSE(lexer.error);
-  ReportError(lexer, "Expected string, got %s.", TokenName(kind));
-  EXPECT_STREQ(lexer.diagnostics.data, "f(1) Error: Expected string, got malformed number.\n");
-  EXPECT_TRUE(lexer.error);
-}
-
-TEST(LexerDiagnosticsTest, ResetRewindsAndForgetsDiagnostics) {
-  Lexer lexer;
-  lexer.file_name.Assign("f");
-  SetSource(lexer, "a\n(");
-  NextToken(lexer);
+  SetSource(lexer, "1.x");
   ASSERT_EQ(NextToken(lexer), TokenKind::kError);
-  ASSERT_TRUE(lexer.error);
-  ResetLexer(lexer);
   EXPECT_FALSE(lexer.error);
-  EXPECT_EQ(lexer.diagnostics.length, 0u);
-  EXPECT_EQ(lexer.line, 0u);
-  EXPECT_STREQ(lexer.file_name.data, "f");
-  EXPECT_EQ(NextToken(lexer), TokenKind::kIdentifier);
-  EXPECT_STREQ(lexer.identifier_value.data, "a");
-}
-
-TEST(LexerDiagnosticsTest, TokenNamesAndKeywords) {
-  const struct {
-    TokenKind kind;
-    const char* name;
-  } names[] = {
-      {TokenKind::kString, "string"},
-      {TokenKind::kNumber, "number"},
-      {TokenKind::kIdentifier, "identifier"},
-      {TokenKind::kExtendedIdentifier, "extended identifier"},
-      {TokenKind::kEof, "<EOF>"},
-      {TokenKind::kOpenBrace, "{"},
-      {TokenKind::kCloseBrace, "}"},
-      {TokenKind::kOpenBracket, "["},
-      {TokenKind::kCloseBracket, "]"},
-      {TokenKind::kEquals, "="},
-      {TokenKind::kComma, ","},
-      {TokenKind::kTrue, "true"},
-      {TokenKind::kFalse, "false"},
-      {TokenKind::kAt, "@"},
-      {TokenKind::kHash, "#"},
-      {TokenKind::kError, "malformed number"},
-  };
-  for (const auto& n : names) {
-    SCOPED_TRACE(n.name);
-    EXPECT_STREQ(TokenName(n.kind), n.name);
-  }
-  EXPECT_EQ(TokenName(TokenKind::kNone), nullptr);
+  ReportError(lexer, "Expected string, got %s.", TokenName(TokenKind::kError));
+  EXPECT_STREQ(lexer.diagnostics.data, "f(1) Error: Expected string, got malformed number.\n");
   EXPECT_EQ(TokenName(static_cast<TokenKind>(17)), nullptr);
-  EXPECT_EQ(TokenName(static_cast<TokenKind>(-1)), nullptr);
-
-  EXPECT_EQ(KeywordKind("true"), TokenKind::kTrue);
-  EXPECT_EQ(KeywordKind("false"), TokenKind::kFalse);
   EXPECT_EQ(KeywordKind("True"), TokenKind::kNone);
-  EXPECT_EQ(KeywordKind("tru"), TokenKind::kNone);
-  EXPECT_EQ(KeywordKind("string"), TokenKind::kNone);
-  EXPECT_EQ(KeywordKind("{"), TokenKind::kNone);
-  EXPECT_EQ(KeywordKind(""), TokenKind::kNone);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-struct NumberCase {
-  const char* text;
-  bool negative;
-  uint64_t integer_part;
-  uint64_t fraction;
-  uint32_t leading_zeros;
-  int32_t exponent;
-  bool is_float;
-};
-
-TEST(LexerNumberTest, SplitsNumbersIntoParts) {
-  const NumberCase cases[] = {
-      {"0", false, 0, 0, 0, 0, false},
-      {"1.5", false, 1, 5, 0, 0, true},
-      {"-3", true, 3, 0, 0, 0, false},
-      {"+7", false, 7, 0, 0, 0, false},
-      {"-0", true, 0, 0, 0, 0, false},
-      {"1e5", false, 1, 0, 0, 5, true},
-      {"1E-005", false, 1, 0, 0, -5, true},
-      {"2.5e+3", false, 2, 5, 0, 3, true},
-      {"-1.05E3", true, 1, 5, 1, 3, true},
-      {"1. ", false, 1, 0, 0, 0, true},
-      {"1.", false, 1, 0, 0, 0, true},
-      {"0.05", false, 0, 5, 1, 0, true},
-      {"0.000", false, 0, 0, 0, 0, true},
-      {"1.50", false, 1, 50, 0, 0, true},
-      {"007", false, 7, 0, 0, 0, false},
-      {"18446744073709551615", false, UINT64_MAX, 0, 0, 0, false},
-      {"0.18446744073709551615", false, 0, UINT64_MAX, 0, 0, true},
-      {"1e2147483647", false, 1, 0, 0, INT32_MAX, true},
-      {"1e-2147483648", false, 1, 0, 0, INT32_MIN, true},
-      {"1e0000000000000000005", false, 1, 0, 0, 5, true},
-      // Conversion text "+0.<zeros>1E0" fits 63 characters with 57 zeros, not with 58.
-      {"0.0000000000000000000000000000000000000000000000000000000001", false, 0, 1, 57, 0, true},
-  };
-  for (const NumberCase& c : cases) {
-    SCOPED_TRACE(c.text);
-    Lexer lexer;
-    SetSource(lexer, c.text);
-    ASSERT_EQ(NextToken(lexer), TokenKind::kNumber);
-    EXPECT_EQ(lexer.number.negative, c.negative);
-    EXPECT_EQ(lexer.number.integer_part, c.integer_part);
-    EXPECT_EQ(lexer.number.fraction, c.fraction);
-    EXPECT_EQ(lexer.number.leading_zeros, c.leading_zeros);
-    EXPECT_EQ(lexer.number.exponent, c.exponent);
-    EXPECT_EQ(lexer.number.is_float, c.is_float);
-    EXPECT_EQ(NextToken(lexer), TokenKind::kEof);
-  }
-}
-
-// Too large for their fields, or not numbers at all: an unreported error token.
-TEST(LexerNumberTest, RefusesNumbersThatDoNotFit) {
-  const char* const cases[] = {
-      "18446744073709551616",
-      "18446744073709551619",
-      "99999999999999999999",
-      "0.18446744073709551616",
-      "0.000018446744073709551619",
-      "1e2147483648",
-      "1e-2147483649",
-      "1.x",
-      "1.,",
-      "1.e5",
-      "-x",
-      "- 1",
-      "+",
-      "1e",
-      "1e+",
-      "1ex",
-      "0.00000000000000000000000000000000000000000000000000000000001",  // 58 zeros
-  };
-  for (const char* text : cases) {
-    SCOPED_TRACE(text);
-    Lexer lexer;
-    SetSource(lexer, text);
-    EXPECT_EQ(NextToken(lexer), TokenKind::kError);
-    EXPECT_EQ(lexer.diagnostics.length, 0u);
-    EXPECT_FALSE(lexer.error);
-  }
 }
 
 double LexToDouble(const std::string& text) {
@@ -476,61 +258,35 @@ double LexToDouble(const std::string& text) {
 
 TEST(LexerNumberTest, ConvertsToTheNearestDouble) {
   const double kInf = std::numeric_limits<double>::infinity();
-  const struct {
-    const char* text;
-    double value;
-  } cases[] = {
+  // 9007199254740993 is a tie that goes to even; a digit far below it decides the other way.
+  const std::pair<const char*, double> cases[] = {
       {"1.05", 1.05},
-      {"12", 12.0},
       {"-2.5e3", -2500.0},
-      {"1E-005", 1e-5},
-      {"0.1", 0.1},
-      {"0.05", 0.05},
-      {"1.5E+38", 1.5e38},
       {"3.40282347E+38", 3.40282347e38},
-      {"1.17549435E-38", 1.17549435e-38},
       {"1.7976931348623157e308", DBL_MAX},
       {"4.9406564584124654e-324", 4.9406564584124654e-324},
       {"18446744073709551615", 18446744073709551615.0},
-      {"9007199254740993", 9007199254740992.0},                    // tie goes to even
-      {"9007199254740993.00000000000000001", 9007199254740994.0},  // just above the tie
+      {"9007199254740993", 9007199254740992.0},
+      {"9007199254740993.00000000000000001", 9007199254740994.0},
       {"1.7976931348623159e308", kInf},
-      {"1e400", kInf},
       {"-1e400", -kInf},
       {"1e2147483647", kInf},
-      {"0.0e2147483647", 0.0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(LexToDouble(c.text), c.value);
-  }
-  const double tiny = LexToDouble("1e-400");
-  EXPECT_EQ(tiny, 0.0);
-  EXPECT_FALSE(std::signbit(tiny));
-  const double negative_tiny = LexToDouble("-0.001e-2147483648");
-  EXPECT_EQ(negative_tiny, 0.0);
-  EXPECT_TRUE(std::signbit(negative_tiny));
+      {"0.0e2147483647", 0.0}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(LexToDouble(text), value) << text;
+  EXPECT_FALSE(std::signbit(LexToDouble("1e-400")));
+  EXPECT_EQ(LexToDouble("-0.001e-2147483648"), 0.0);
+  EXPECT_TRUE(std::signbit(LexToDouble("-0.001e-2147483648")));
   EXPECT_TRUE(std::signbit(LexToDouble("-0")));
-}
+  NumberToken too_long{false, 1, 1, 1000, 0, true};
+  EXPECT_TRUE(std::isnan(NumberToDouble(too_long)));
 
-TEST(LexerNumberTest, MatchesCorrectlyRoundedStrtodOnRandomDecimals) {
   std::mt19937_64 random(11);
   for (int i = 0; i < 20000; ++i) {
     std::string text = std::to_string(random() % 10000000000000000000ull);
     text.resize(1 + random() % text.size());
-    if (random() % 2) {
-      text += '.';
-      text += std::to_string(random() % 10000000000000000000ull);
-    }
-    if (random() % 2 && text.find('.') != std::string::npos) {
-      text.insert(text.find('.') + 1, std::string(random() % 15, '0'));
-    }
-    if (random() % 2) {
-      text += 'e';
-      text += std::to_string(static_cast<int>(random() % 700) - 350);
-    }
-    SCOPED_TRACE(text);
-    EXPECT_EQ(LexToDouble(text), std::strtod(text.c_str(), nullptr));
+    if (random() % 2) text += '.' + std::string(random() % 15, '0') + std::to_string(random());
+    if (random() % 2) text += 'e' + std::to_string(static_cast<int>(random() % 700) - 350);
+    ASSERT_EQ(LexToDouble(text), std::strtod(text.c_str(), nullptr)) << text;
   }
 }
 
@@ -538,7 +294,7 @@ TEST(LexerNumberTest, MatchesCorrectlyRoundedStrtodOnRandomDecimals) {
 TEST(LexerNumberTest, NineDigitFloatTextReadsBackExactly) {
   std::mt19937 random(5);
   for (int i = 0; i < 100000; ++i) {
-    uint32_t bits = random();
+    const uint32_t bits = random();
     float value;
     std::memcpy(&value, &bits, sizeof(value));
     if (!std::isfinite(value)) continue;
@@ -548,16 +304,6 @@ TEST(LexerNumberTest, NineDigitFloatTextReadsBackExactly) {
     ASSERT_EQ(static_cast<float>(LexToDouble(text)), value);
   }
 }
-
-TEST(LexerNumberTest, RecordTooLongForItsTextGivesNaN) {
-  NumberToken number{};
-  number.integer_part = 1;
-  number.fraction = 1;
-  number.leading_zeros = 1000;
-  EXPECT_TRUE(std::isnan(NumberToDouble(number)));
-}
-
-// ---------------------------------------------------------------------------------------------
 
 std::string QuotedName(std::string_view name) {
   TStringBufferA<64> out;
@@ -579,18 +325,13 @@ TEST(LexerQuotedFormTest, EscapesAsTheLexerReads) {
     const char* escaped_string;
   } cases[] = {
       {"", "''", ""},
-      {"Crate_B", "'Crate_B'", "Crate_B"},
-      {"it's", R"('it\'s')", "it's"},
-      {"say \"hi\"", R"('say \"hi\"')", R"(say \"hi\")"},
-      {"C:\\dir", R"('C:\\dir')", R"(C:\\dir)"},
-      {"\b\n\f\r", R"('\b\n\f\r')", R"(\b\n\f\r)"},
-      {"a\tb", R"('a\u0009b')", R"(a\u0009b)"},
+      {"it's \"hi\" C:\\", R"('it\'s \"hi\" C:\\')", R"(it's \"hi\" C:\\)"},
+      {"\b\n\f\r\t", R"('\b\n\f\r\u0009')", R"(\b\n\f\r\u0009)"},
       {"\x01\x1F\x7F", "'\\u0001\\u001F\x7F'", "\\u0001\\u001F\x7F"},
       {"caf\xC3\xA9 \xF0\x9F\x98\x80", "'caf\xC3\xA9 \xF0\x9F\x98\x80'",
        "caf\xC3\xA9 \xF0\x9F\x98\x80"},
-      {"\xE9t\xE9", R"('\xE9t\xE9')", R"(\xE9t\xE9)"},
-      {"\xC0\x80", R"('\xC0\x80')", R"(\xC0\x80)"},
-      {"\xED\xA0\x80z", R"('\xED\xA0\x80z')", R"(\xED\xA0\x80z)"},
+      {"\xE9t\xC0\x80\xED\xA0\x80z", R"('\xE9t\xC0\x80\xED\xA0\x80z')",
+       R"(\xE9t\xC0\x80\xED\xA0\x80z)"},
       {"\xC3"
        "41",
        R"('\xC341')", R"(\xC341)"},
@@ -607,52 +348,44 @@ TEST(LexerQuotedFormTest, EscapesAsTheLexerReads) {
   EXPECT_STREQ(out.data, "");
 }
 
-// Reads `form` as one token of `kind` and returns its value; the form must be valid UTF-8
-// without raw control characters, so that it sits on one line of a document.
-std::string ReadBack(const std::string& form, TokenKind kind) {
-  const char* end = form.data() + form.size();
-  for (const char* p = form.data(); p < end;) {
-    const Utf8Decoded decoded = DecodeUtf8(p, end);
-    EXPECT_TRUE(decoded.valid);
-    EXPECT_GE(decoded.code_point, 0x20u);
-    p += decoded.length;
-  }
-  Lexer lexer;
-  SetSource(lexer, form);
-  EXPECT_EQ(NextToken(lexer), kind);
-  EXPECT_EQ(NextToken(lexer), TokenKind::kEof);
-  EXPECT_EQ(lexer.diagnostics.length, 0u);
-  const CStringBufferA& value =
-      kind == TokenKind::kString ? lexer.string_value : lexer.identifier_value;
-  return std::string(value.data, value.length);
-}
-
+// Both quoted forms of `text` must be valid UTF-8 without raw control characters, so that they
+// sit on one line of a document, and read back as one token holding `text`.
 void ExpectRoundTrips(const std::string& text) {
-  EXPECT_EQ(ReadBack(QuotedName(text), TokenKind::kExtendedIdentifier), text);
-  EXPECT_EQ(ReadBack("\"" + EscapedString(text) + "\"", TokenKind::kString), text);
+  for (const TokenKind kind : {TokenKind::kExtendedIdentifier, TokenKind::kString}) {
+    const bool string = kind == TokenKind::kString;
+    const std::string form =
+        string ? std::string("\"").append(EscapedString(text)).append("\"") : QuotedName(text);
+    for (const char* p = form.data(); p < form.data() + form.size();) {
+      const Utf8Decoded decoded = DecodeUtf8(p, form.data() + form.size());
+      ASSERT_TRUE(decoded.valid) << form;
+      ASSERT_GE(decoded.code_point, 0x20u) << form;
+      p += decoded.length;
+    }
+    Lexer lexer;
+    SetSource(lexer, form);
+    EXPECT_EQ(NextToken(lexer), kind);
+    EXPECT_EQ(NextToken(lexer), TokenKind::kEof);
+    EXPECT_EQ(lexer.diagnostics.length, 0u);
+    const CStringBufferA& value = string ? lexer.string_value : lexer.identifier_value;
+    EXPECT_EQ(std::string(value.data, value.length), text);
+  }
 }
 
-TEST(LexerQuotedFormTest, EveryByteRoundTrips) {
+TEST(LexerQuotedFormTest, EveryByteAndRandomByteStringsRoundTrip) {
   for (int byte = 1; byte <= 255; ++byte) {
     SCOPED_TRACE(byte);
     ExpectRoundTrips(std::string(1, static_cast<char>(byte)));
-    std::string text = "a";
-    text += static_cast<char>(byte);
-    text +=
-        "\xC3\xA9"
-        "0";
-    ExpectRoundTrips(text);
+    ExpectRoundTrips(std::string("a")
+                         .append(1, static_cast<char>(byte))
+                         .append("\xC3\xA9"
+                                 "0"));
   }
-}
-
-TEST(LexerQuotedFormTest, RandomByteStringsRoundTrip) {
   std::mt19937 random(3);
   const std::string_view pieces[] = {
       "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "'", "\"", "\\", "\\u", "\\x", "41", "\n"};
   for (int round = 0; round < 3000; ++round) {
     std::string text;
-    const int count = static_cast<int>(random() % 24);
-    for (int i = 0; i < count; ++i) {
+    for (int i = static_cast<int>(random() % 24); i > 0; --i) {
       if (random() % 3 == 0) {
         text += pieces[random() % std::size(pieces)];
       } else {

@@ -4,56 +4,46 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace {
 
-bool AllZero(const uint8_t* bytes, uint32_t from, uint32_t to) {
-  for (uint32_t i = from; i < to; ++i) {
-    if (bytes[i] != 0) return false;
+uint8_t Pattern(uint32_t i) { return static_cast<uint8_t>(i * 7 + 1); }
+
+TEST(ByteBufferTest, GrowsInWholeGranulesAtLeastDoublingKeepingOldBytesAndZeroingNewOnes) {
+  const struct {
+    uint32_t granule;
+    std::vector<std::pair<uint32_t, uint32_t>> grows;  // request, capacity
+  } cases[] = {
+      {8192,
+       {{0, 0},
+        {1, 8192},
+        {8192, 8192},
+        {100, 8192},
+        {8193, 16384},
+        {16385, 32768},
+        {20 * 8192 + 5, 21 * 8192}}},
+      {3, {{4, 6}, {20, 21}}},
+      {0, {{5, 5}}},
+  };
+  for (const auto& c : cases) {
+    ByteBuffer buffer(c.granule);
+    for (const auto& [request, capacity] : c.grows) {
+      SCOPED_TRACE(testing::Message() << "granule " << c.granule << " grow to " << request);
+      const uint32_t old = buffer.capacity;
+      const uint8_t* block = buffer.data;
+      ASSERT_TRUE(buffer.Grow(request));
+      EXPECT_EQ(buffer.capacity, capacity);
+      EXPECT_EQ(buffer.size, 0u);
+      EXPECT_EQ(buffer.data == nullptr, capacity == 0);
+      EXPECT_EQ(buffer.data == block, capacity == old);
+      for (uint32_t i = 0; i < capacity; ++i) {
+        ASSERT_EQ(buffer.data[i], i < old ? Pattern(i) : 0) << i;
+        buffer.data[i] = Pattern(i);
+      }
+    }
   }
-  return true;
-}
-
-TEST(ByteBufferTest, GrowsInWholeGranulesKeepingOldBytesAndZeroingNewOnes) {
-  ByteBuffer buffer;
-  ASSERT_TRUE(buffer.Grow(0));
-  EXPECT_EQ(buffer.data, nullptr);
-  ASSERT_TRUE(buffer.Grow(1));
-  EXPECT_EQ(buffer.capacity, 8192u);
-  EXPECT_EQ(buffer.size, 0u);
-  EXPECT_TRUE(AllZero(buffer.data, 0, 8192));
-  for (uint32_t i = 0; i < 8192; ++i) buffer.data[i] = static_cast<uint8_t>(i * 7 + 1);
-
-  ASSERT_TRUE(buffer.Grow(8193));
-  EXPECT_EQ(buffer.capacity, 16384u);
-  for (uint32_t i = 0; i < 8192; ++i) ASSERT_EQ(buffer.data[i], static_cast<uint8_t>(i * 7 + 1));
-  EXPECT_TRUE(AllZero(buffer.data, 8192, 16384));
-  EXPECT_EQ(buffer.size, 0u);
-}
-
-TEST(ByteBufferTest, ExactMultipleAndSmallerRequestsKeepTheBlock) {
-  ByteBuffer buffer(8192);
-  ASSERT_TRUE(buffer.Grow(8192));
-  EXPECT_EQ(buffer.capacity, 8192u);
-  const uint8_t* block = buffer.data;
-  buffer.data[5] = 9;
-  ASSERT_TRUE(buffer.Grow(100));
-  ASSERT_TRUE(buffer.Grow(8192));
-  EXPECT_EQ(buffer.data, block);
-  EXPECT_EQ(buffer.capacity, 8192u);
-  EXPECT_EQ(buffer.data[5], 9);
-}
-
-TEST(ByteBufferTest, OddGranulesRoundUpToTheirMultiples) {
-  ByteBuffer three(3);
-  ASSERT_TRUE(three.Grow(4));
-  EXPECT_EQ(three.capacity, 6u);
-  ASSERT_TRUE(three.Grow(20));
-  EXPECT_EQ(three.capacity, 21u);
-
-  ByteBuffer unset(0);
-  ASSERT_TRUE(unset.Grow(5));
-  EXPECT_EQ(unset.capacity, 5u);
 }
 
 TEST(ByteBufferTest, RequestThatWouldWrapPast4GiBFailsAndChangesNothing) {
@@ -62,7 +52,6 @@ TEST(ByteBufferTest, RequestThatWouldWrapPast4GiBFailsAndChangesNothing) {
   buffer.data[0] = 42;
   buffer.size = 1;
   const uint8_t* block = buffer.data;
-
   EXPECT_FALSE(buffer.Grow(UINT32_MAX));
   EXPECT_FALSE(buffer.Grow(UINT32_MAX - 8190));
   EXPECT_EQ(buffer.data, block);
@@ -77,28 +66,14 @@ TEST(ByteBufferTest, ResetZeroesTheWholeCapacityAndKeepsTheMemory) {
   for (uint32_t i = 0; i < buffer.capacity; ++i) buffer.data[i] = 0xFF;
   buffer.size = 40;
   const uint8_t* block = buffer.data;
-
   buffer.Reset();
   EXPECT_EQ(buffer.size, 0u);
   EXPECT_EQ(buffer.capacity, 48u);
   EXPECT_EQ(buffer.data, block);
-  EXPECT_TRUE(AllZero(buffer.data, 0, 48));
-
+  for (uint32_t i = 0; i < 48; ++i) ASSERT_EQ(buffer.data[i], 0) << i;
   ByteBuffer empty;
   empty.Reset();
   EXPECT_EQ(empty.data, nullptr);
-  EXPECT_EQ(empty.size, 0u);
 }
 
 }  // namespace
-
-TEST(ByteBufferTest, GrowingAgainAtLeastDoublesInWholeGranules) {
-  ByteBuffer buffer(8192);
-  ASSERT_TRUE(buffer.Grow(3 * 8192));
-  EXPECT_EQ(buffer.capacity, 3u * 8192);
-  ASSERT_TRUE(buffer.Grow(3 * 8192 + 1));
-  EXPECT_EQ(buffer.capacity, 6u * 8192);
-  ASSERT_TRUE(buffer.Grow(20 * 8192 + 5));
-  EXPECT_EQ(buffer.capacity, 21u * 8192);
-  for (uint32_t i = 6 * 8192; i < buffer.capacity; ++i) ASSERT_EQ(buffer.data[i], 0) << i;
-}

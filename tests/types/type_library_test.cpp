@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/name_hash.h"
+#include "foundation/path.h"
 #include "foundation/string_buffer.h"
 #include "types/core_type.h"
 #include "types/type_dump.h"
@@ -90,8 +91,11 @@ TEST_F(TypeLibraryTest, SavedLibraryLoadsBackWithTheSameClasses) {
   ASSERT_TRUE(SaveTypelib(registry, At("lib.tl").c_str()));
 
   TypeRegistry loaded;
+  ClassType* mine = AddClass(loaded, "cBeta", 1);  // classes already held are kept
   ASSERT_TRUE(LoadTypelib(loaded, At("lib.tl").c_str()));
   EXPECT_EQ(loaded.count(), 2u);
+  EXPECT_EQ(FindClassType(loaded, NameHash("cBeta")), mine);
+  EXPECT_EQ(mine->field_count, 1u);
   const ClassType* back = FindClassType(loaded, NameHash("cAlpha"));
   ASSERT_NE(back, nullptr);
   EXPECT_STREQ(back->name.data, "cAlpha");
@@ -101,92 +105,65 @@ TEST_F(TypeLibraryTest, SavedLibraryLoadsBackWithTheSameClasses) {
   EXPECT_EQ(back->fields[0].int_quantization.step, 3);
   EXPECT_EQ(back->fields[1].array_size, -1);
   EXPECT_EQ(back->fields[1].type_hash, NameHash("cBeta"));
-  EXPECT_NE(FindClassType(loaded, NameHash("cBeta")), nullptr);
 }
 
-TEST_F(TypeLibraryTest, LoadingKeepsClassesAlreadyHeld) {
-  TypeRegistry saved;
-  AddClass(saved, "cShared", 3);
-  ASSERT_TRUE(SaveTypelib(saved, At("lib.tl").c_str()));
+TEST_F(TypeLibraryTest, WhatIsNotATypeLibraryFailsToLoadAndAFailedSaveLeavesNoFile) {
   TypeRegistry registry;
-  ClassType* mine = AddClass(registry, "cShared", 1);
-  ASSERT_TRUE(LoadTypelib(registry, At("lib.tl").c_str()));
-  EXPECT_EQ(FindClassType(registry, NameHash("cShared")), mine);
-  EXPECT_EQ(mine->field_count, 1u);
-}
-
-TEST_F(TypeLibraryTest, WhatIsNotATypeLibraryFailsToLoad) {
-  Put("short.tl", "BIL");
-  Put("magic.tl", std::string("LTIB\0\0\0\0", 8));
-  Put("nocount.tl", "BILT");
-  Put("cut.tl", std::string("BILT\1\0\0\0", 8));
-  Put("trailing.tl", std::string("BILT\0\0\0\0junk", 12));
-  TypeRegistry registry;
-  EXPECT_FALSE(LoadTypelib(registry, At("short.tl").c_str()));
-  EXPECT_FALSE(LoadTypelib(registry, At("magic.tl").c_str()));
-  EXPECT_FALSE(LoadTypelib(registry, At("nocount.tl").c_str()));
-  EXPECT_FALSE(LoadTypelib(registry, At("cut.tl").c_str()));
+  for (const std::string& bad : {std::string("BIL"), std::string("LTIB\0\0\0\0", 8),
+                                 std::string("BILT"), std::string("BILT\1\0\0\0", 8)}) {
+    Put("bad.tl", bad);
+    EXPECT_FALSE(LoadTypelib(registry, At("bad.tl").c_str())) << bad;
+  }
   EXPECT_FALSE(LoadTypelib(registry, At("missing.tl").c_str()));
+  Put("trailing.tl", std::string("BILT\0\0\0\0junk", 12));
   EXPECT_TRUE(LoadTypelib(registry, At("trailing.tl").c_str()));
-}
-
-TEST_F(TypeLibraryTest, FailedSaveLeavesNoFile) {
-  TypeRegistry registry;
   AddClass(registry, "cA", 0);
   EXPECT_FALSE(SaveTypelib(registry, At("no/such/folder/lib.tl").c_str()));
   EXPECT_FALSE(fs::exists(At("no")));
 }
 
 TEST_F(TypeLibraryTest, ScanVisitsFilesThenSubfoldersDepthFirst) {
-  Put("game/b.bin", "");
-  Put("game/A.BIN", "");
-  Put("game/notes.txt", "");
-  Put("game/bin", "");
-  Put("game/z/y.bin", "");
-  Put("game/s/x.Bin", "");
-  Put("game/s/deep/w.bin", "");
-  Put("game/s/v.bin", "");
+  for (const char* file :
+       {"b.bin", "A.BIN", "notes.txt", "bin", "z/y.bin", "s/x.Bin", "s/deep/w.bin", "s/v.bin"}) {
+    Put(std::string("game/") + file, "");
+  }
   fs::create_directories(At("game/empty.bin"));
-  std::vector<std::string> paths = {"stale"};
-  ASSERT_EQ(ScanBinFiles(paths, At("game").c_str()), 6u);
-  const std::string g = At("game/");
-  EXPECT_EQ(paths, (std::vector<std::string>{g + "A.BIN", g + "b.bin", g + "s/v.bin", g + "s/x.Bin",
-                                             g + "s/deep/w.bin", g + "z/y.bin"}));
-
-  std::vector<std::string> slashed;
-  ASSERT_EQ(ScanBinFiles(slashed, At("game/").c_str()), 6u);
-  EXPECT_EQ(slashed, paths);
-}
-
-TEST_F(TypeLibraryTest, ScanOfAMissingFolderFindsNothing) {
+  // Separators the scan adds are the platform's; a trailing one given with the folder stays.
+  const std::string sep(1, kPathSeparator);
+  const std::vector<std::string> found = {"A.BIN",
+                                          "b.bin",
+                                          "s" + sep + "v.bin",
+                                          "s" + sep + "x.Bin",
+                                          "s" + sep + "deep" + sep + "w.bin",
+                                          "z" + sep + "y.bin"};
+  for (const std::string& folder : {At("game"), At("game/")}) {
+    SCOPED_TRACE(folder);
+    const std::string prefix = folder.back() == '/' ? folder : folder + kPathSeparator;
+    std::vector<std::string> paths = {"stale"};
+    ASSERT_EQ(ScanBinFiles(paths, folder.c_str()), 6u);
+    std::vector<std::string> expected;
+    for (const std::string& name : found) expected.push_back(prefix + name);
+    EXPECT_EQ(paths, expected);
+  }
   std::vector<std::string> paths = {"stale"};
   EXPECT_EQ(ScanBinFiles(paths, At("missing").c_str()), 0u);
   EXPECT_TRUE(paths.empty());
 }
 
-class DumpTypesTest : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(BuildCoreTypeTable(core_types_)); }
-
-  std::string Dump() {
-    CStringBufferA out;
-    DumpTypes(registry_, core_types_, out);
-    return std::string(out.data, out.length);
-  }
-
-  CoreTypeTable core_types_;
-  TypeRegistry registry_;
-};
-
-TEST_F(DumpTypesTest, EmptyRegistryGivesNoText) { EXPECT_EQ(Dump(), ""); }
-
-TEST_F(DumpTypesTest, ClassWithoutFieldsIsItsHeaderAndClosingBrace) {
-  AddClass(registry_, "cExample", 0);
-  EXPECT_EQ(Dump(), "cExample 4055981895 F1C15F47 {\r\n}\r\n");
+std::string Dump(const TypeRegistry& registry) {
+  CoreTypeTable core_types;
+  EXPECT_TRUE(BuildCoreTypeTable(core_types));
+  CStringBufferA out;
+  DumpTypes(registry, core_types, out);
+  return std::string(out.data, out.length);
 }
 
-TEST_F(DumpTypesTest, FieldLinesShowTypeArrayModeAndParameters) {
-  ClassType* c = AddClass(registry_, "cHolder", 6);
+TEST(DumpTypesTest, ListsEachClassWithItsFieldLines) {
+  TypeRegistry empty, example, registry;
+  EXPECT_EQ(Dump(empty), "");
+  AddClass(example, "cExample", 0);
+  EXPECT_EQ(Dump(example), "cExample 4055981895 F1C15F47 {\r\n}\r\n");
+  ClassType* c = AddClass(registry, "cHolder", 6);
   SetField(c->fields[0], "text", "cString", 0, 0);
   SetField(c->fields[1], "odd", "cInt", 2, 9);
   c->fields[1].int_quantization = {1, 2, 3};
@@ -199,17 +176,18 @@ TEST_F(DumpTypesTest, FieldLinesShowTypeArrayModeAndParameters) {
   char header[64];
   std::snprintf(header, sizeof header, "cHolder %u %X {\r\n", NameHash("cHolder"),
                 NameHash("cHolder"));
-  EXPECT_EQ(Dump(), std::string(header) +
-                        "\tcString text QuantizationMode_None [Core type]\r\n"
-                        "\tcInt odd[2] QuantizationMode_None [Core type]\r\n"
-                        "\tcFloat tenth[] QuantizationMode_Float [0.1 - 2.5: 0.1] [Core type]\r\n"
-                        "\tcHolder self[] QuantizationMode_DynValInt\r\n"
-                        "\tcFloat big QuantizationMode_Float [-1E+07 - 1.23457E+08: 1E-06] "
-                        "[Core type]\r\n"
-                        "\t#" +
-                        std::to_string(NameHash("cGone")) +
-                        " gone[1] QuantizationMode_None\r\n"
-                        "}\r\n");
+  EXPECT_EQ(Dump(registry),
+            std::string(header) +
+                "\tcString text QuantizationMode_None [Core type]\r\n"
+                "\tcInt odd[2] QuantizationMode_None [Core type]\r\n"
+                "\tcFloat tenth[] QuantizationMode_Float [0.1 - 2.5: 0.1] [Core type]\r\n"
+                "\tcHolder self[] QuantizationMode_DynValInt\r\n"
+                "\tcFloat big QuantizationMode_Float [-1E+07 - 1.23457E+08: 1E-06] "
+                "[Core type]\r\n"
+                "\t#" +
+                std::to_string(NameHash("cGone")) +
+                " gone[1] QuantizationMode_None\r\n"
+                "}\r\n");
 }
 
 }  // namespace
