@@ -4,7 +4,10 @@
 #include <cstdio>
 
 #include "bin/bin_file.h"
+#include "commands/commands.h"
+#include "document/document_writer.h"
 #include "foundation/file.h"
+#include "foundation/path.h"
 
 uint32_t ParseObjectIdArgument(const char* text) {
   if (text == nullptr) return 0;
@@ -28,6 +31,44 @@ uint32_t ParseObjectIdArgument(const char* text) {
   }
   const uint64_t value = negative ? (~magnitude + 1) : magnitude;
   return static_cast<uint32_t>(value);
+}
+
+bool ChooseOutputPath(const char* input, int count, char** args, int index, const char* suffix,
+                      CStringBufferA& output) {
+  if (count > index) {
+    output.Assign(args[index]);
+  } else {
+    DeriveOutputName(input, output, suffix);
+  }
+  if (SameFile(input, output.data)) {
+    std::printf("Output file is the same as the input file.\n");
+    return false;
+  }
+  return true;
+}
+
+bool WriteDocument(const ValueNode* first, const TypeRegistry& registry,
+                   const CoreTypeTable& core_types, CStringBufferA& text) {
+  TStringBufferA<512> value_scratch;
+  TStringBufferA<512> comment_scratch;
+  for (const ValueNode* object = first; object != nullptr; object = object->next) {
+    const ClassType* class_type = registry.Find(object->type_hash);
+    if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
+                                              core_types, comment_scratch)) {
+      std::printf("Failed to generate output.\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+int WriteTextOutput(const char* output, const CStringBufferA& text) {
+  if (!WriteWholeText(output, text)) {
+    std::printf("Failed to write \"%s\".\n", output);
+    return kExitFailure;
+  }
+  std::printf("Successfully generated \"%s\".\n", output);
+  return kExitSuccess;
 }
 
 bool LoadBinInputTypes(const char* input, ByteBuffer& file, TypeRegistry& registry,

@@ -25,6 +25,22 @@
 /// 4294967295, "12abc" is 12 and "abc" is 0. A null text gives 0.
 [[nodiscard]] uint32_t ParseObjectIdArgument(const char* text);
 
+/// Puts the output path in `output`: args[index] when the command was given one, otherwise the
+/// input's path with its extension replaced by `suffix`. Prints "Output file is the same as the
+/// input file.\n" and returns false when both name one file, however spelled.
+[[nodiscard]] bool ChooseOutputPath(const char* input, int count, char** args, int index,
+                                    const char* suffix, CStringBufferA& output);
+
+/// Appends the document of every object of the list starting at `first` to `text`. Prints
+/// "Failed to generate output.\n" and returns false when an object's class is unknown or the
+/// writer fails.
+[[nodiscard]] bool WriteDocument(const ValueNode* first, const TypeRegistry& registry,
+                                 const CoreTypeTable& core_types, CStringBufferA& text);
+
+/// Writes `text` to `output` in one atomic step and prints the closing line: "Successfully
+/// generated \"%s\".\n" (returns kExitSuccess) or "Failed to write \"%s\".\n" (kExitFailure).
+[[nodiscard]] int WriteTextOutput(const char* output, const CStringBufferA& text);
+
 /// Reads `input` whole into `file`, checks the header and loads the type information section
 /// into `registry` with the list fields switched to cStringHash. Prints, as the steps go:
 ///   "Failed to load \"<input>\".\n"   the file cannot be read

@@ -17,10 +17,17 @@ struct CommandEntry {
 
 // Matched in this order; the first match wins.
 constexpr CommandEntry kCommands[] = {
-    {"buildtlib", RunBuildTlib},   {"gentext", RunGenText},       {"genbin", RunGenBin},
-    {"dumptypes", RunDumpTypes},   {"dumpobject", RunDumpObject}, {"bitcompare", RunBitCompare},
-    {"dobr", RunDobr},             {"refdump", RunRefDump},       {"objdump", RunObjDump},
-    {"stringdump", RunStringDump}, {"renameall", RunRenameAll},
+    {"buildtlib", RunBuildTlib},
+    {"gentext", RunGenText},
+    {"genbin", RunGenBin},
+    {"dumptypes", RunDumpTypes},
+    {"dumpobject", RunDumpObject},
+    {"bitcompare", RunBitCompare},
+    {"dobr", RunDobr},
+    {"refdump", RunRefDump},
+    {"objdump", RunObjDump},
+    {"stringdump", RunStringDump},
+    {"renameall", RunRenameAll},
 };
 
 }  // namespace

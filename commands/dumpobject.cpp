@@ -45,15 +45,7 @@ int RunDumpObject(int count, char** args, const char* /*exe_folder*/) {
   const uint32_t object_id = ParseObjectIdArgument(args[1]);
   const char* input = args[0];
   TStringBufferA<260> output;
-  if (count >= 3) {
-    output.Assign(args[2]);
-  } else {
-    DeriveOutputName(input, output, ".data");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 2, ".data", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;

@@ -4,6 +4,7 @@
 // Its messages end in "\r\n" after writing and in "\n" after a failed load.
 #include <cstdio>
 
+#include "commands/command_support.h"
 #include "commands/commands.h"
 #include "foundation/file.h"
 #include "foundation/path.h"
@@ -31,15 +32,7 @@ int RunDumpTypes(int count, char** args, const char* /*exe_folder*/) {
   }
   const char* input = args[0];
   CStringBufferA output;
-  if (count >= 2) {
-    output.Assign(args[1]);
-  } else {
-    DeriveOutputName(input, output, ".txt");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 1, ".txt", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;

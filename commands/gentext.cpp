@@ -58,15 +58,7 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   }
   const char* input = args[0];
   TStringBufferA<260> output;
-  if (count >= 2) {
-    output.Assign(args[1]);
-  } else {
-    DeriveOutputName(input, output, ".txt");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 1, ".txt", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;
@@ -82,22 +74,8 @@ int RunGenText(int count, char** args, const char* exe_folder) {
 
   std::printf("Generating output...\n");
   CStringBufferA text;
-  TStringBufferA<512> value_scratch;
-  TStringBufferA<512> comment_scratch;
-  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    const ClassType* class_type = registry.Find(object->type_hash);
-    if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
-                                              core_types, comment_scratch)) {
-      std::printf("Failed to generate output.\n");
-      return kExitFailure;
-    }
-  }
+  if (!WriteDocument(objects.head, registry, core_types, text)) return kExitFailure;
   std::printf("Finished generating output.\n");
 
-  if (!WriteWholeText(output.data, text)) {
-    std::printf("Failed to write \"%s\".\n", output.data);
-    return kExitFailure;
-  }
-  std::printf("Successfully generated \"%s\".\n", output.data);
-  return kExitSuccess;
+  return WriteTextOutput(output.data, text);
 }

@@ -39,15 +39,7 @@ int RunObjDump(int count, char** args, const char* exe_folder) {
   const char* input = args[0];
   const uint32_t object_id = ParseObjectIdArgument(args[1]);
   TStringBufferA<260> output;
-  if (count >= 3) {
-    output.Assign(args[2]);
-  } else {
-    DeriveOutputName(input, output, "_objdump.txt");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 2, "_objdump.txt", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;
@@ -92,10 +84,5 @@ int RunObjDump(int count, char** args, const char* exe_folder) {
   ReleaseObjects(objects);
   std::printf("Finished generating output.\n");
 
-  if (!WriteWholeText(output.data, text)) {
-    std::printf("Failed to write \"%s\".\n", output.data);
-    return kExitFailure;
-  }
-  std::printf("Successfully generated \"%s\".\n", output.data);
-  return kExitSuccess;
+  return WriteTextOutput(output.data, text);
 }

@@ -157,15 +157,7 @@ int RunRefDump(int count, char** args, const char* exe_folder) {
   const char* input = args[0];
   const uint32_t object_id = ParseObjectIdArgument(args[1]);
   TStringBufferA<260> output;
-  if (count >= 3) {
-    output.Assign(args[2]);
-  } else {
-    DeriveOutputName(input, output, "_refdump.txt");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 2, "_refdump.txt", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;
@@ -211,22 +203,8 @@ int RunRefDump(int count, char** args, const char* exe_folder) {
 
   std::printf("Generating output...\n");
   CStringBufferA text;
-  TStringBufferA<512> value_scratch;
-  TStringBufferA<512> comment_scratch;
-  for (const ValueNode* object = queue.head; object != nullptr; object = object->next) {
-    const ClassType* class_type = registry.Find(object->type_hash);
-    if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
-                                              core_types, comment_scratch)) {
-      std::printf("Failed to generate output.\n");
-      return kExitFailure;
-    }
-  }
+  if (!WriteDocument(queue.head, registry, core_types, text)) return kExitFailure;
   std::printf("Finished generating output.\n");
 
-  if (!WriteWholeText(output.data, text)) {
-    std::printf("Failed to write \"%s\".\n", output.data);
-    return kExitFailure;
-  }
-  std::printf("Successfully generated \"%s\".\n", output.data);
-  return kExitSuccess;
+  return WriteTextOutput(output.data, text);
 }

@@ -51,15 +51,7 @@ int RunRenameAll(int count, char** args, const char* exe_folder) {
   const char* input = args[0];
   const char* prefix = args[1];
   TStringBufferA<260> output;
-  if (count >= 3) {
-    output.Assign(args[2]);
-  } else {
-    DeriveOutputName(input, output, "_refdump.txt");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 2, "_refdump.txt", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;
@@ -107,23 +99,9 @@ int RunRenameAll(int count, char** args, const char* exe_folder) {
 
   std::printf("Generating output...\n");
   CStringBufferA text;
-  TStringBufferA<512> value_scratch;
-  TStringBufferA<512> comment_scratch;
-  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    const ClassType* class_type = registry.Find(object->type_hash);
-    if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
-                                              core_types, comment_scratch)) {
-      std::printf("Failed to generate output.\n");
-      return kExitFailure;
-    }
-  }
+  if (!WriteDocument(objects.head, registry, core_types, text)) return kExitFailure;
   ReleaseObjects(objects);
   std::printf("Finished generating output.\n");
 
-  if (!WriteWholeText(output.data, text)) {
-    std::printf("Failed to write \"%s\".\n", output.data);
-    return kExitFailure;
-  }
-  std::printf("Successfully generated \"%s\".\n", output.data);
-  return kExitSuccess;
+  return WriteTextOutput(output.data, text);
 }

@@ -64,15 +64,7 @@ int RunStringDump(int count, char** args, const char* /*exe_folder*/) {
   }
   const char* input = args[0];
   TStringBufferA<260> output;
-  if (count >= 2) {
-    output.Assign(args[1]);
-  } else {
-    DeriveOutputName(input, output, "_stringdump.txt");
-  }
-  if (SameFile(input, output.data)) {
-    std::printf("Output file is the same as the input file.\n");
-    return kExitFailure;
-  }
+  if (!ChooseOutputPath(input, count, args, 1, "_stringdump.txt", output)) return kExitFailure;
 
   CoreTypeTable core_types;
   TypeRegistry registry;
@@ -102,10 +94,5 @@ int RunStringDump(int count, char** args, const char* /*exe_folder*/) {
   ReleaseObjects(objects);
   std::printf("Finished dumping strings.\n");
 
-  if (!WriteWholeText(output.data, text)) {
-    std::printf("Failed to write \"%s\".\n", output.data);
-    return kExitFailure;
-  }
-  std::printf("Successfully generated \"%s\".\n", output.data);
-  return kExitSuccess;
+  return WriteTextOutput(output.data, text);
 }
