@@ -301,11 +301,10 @@ const char* FakeResolve(uint32_t value, uint32_t kind, void* context) {
 
 TEST(PrimitiveTextTest, CommentsAndNamesComeFromTheResolverByKind) {
   ValueNode v{};
-  v.payload.word = 12;
-  std::string comment;
-  EXPECT_EQ(Format(CPointerType, v, &comment), "@12");
-  EXPECT_EQ(comment, "External object");
   v.payload.word = 4294967295u;
+  std::string comment;
+  EXPECT_EQ(Format(CPointerType, v, &comment), "@4294967295");
+  EXPECT_EQ(comment, "External object");
   EXPECT_EQ(Format(CHashType, v, &comment), "4294967295");
   EXPECT_EQ(comment, "kept");
 
@@ -321,12 +320,10 @@ TEST(PrimitiveTextTest, CommentsAndNamesComeFromTheResolverByKind) {
   EXPECT_EQ(comment, "kept");
   EXPECT_EQ(dictionary.kinds[0], kCStringHashHash);
   dictionary.kinds.clear();
-  EXPECT_EQ(Format(CPointerType, v, &comment), "@'Foo'");
-  EXPECT_EQ(comment, "External object");
-  EXPECT_EQ(dictionary.kinds, (std::vector<uint32_t>{kCPointerHash, kResolvePointerComment}));
   dictionary.pointer_comment = "cGameObjectState";
-  Format(CPointerType, v, &comment);
+  EXPECT_EQ(Format(CPointerType, v, &comment), "@'Foo'");
   EXPECT_EQ(comment, "cGameObjectState");
+  EXPECT_EQ(dictionary.kinds, (std::vector<uint32_t>{kCPointerHash, kResolvePointerComment}));
 
   dictionary.check_value = false;  // a name that does not hash back to the value is refused
   v.payload.word = NameHash("Foo") + 1;
@@ -335,9 +332,8 @@ TEST(PrimitiveTextTest, CommentsAndNamesComeFromTheResolverByKind) {
 }
 
 TEST(PrimitiveTextTest, ResolvedNamesReadBackToTheirHashes) {
-  for (const char* name :
-       {"Foo", "Type@NAME_2", "plain_Name@1", "with space", "quote'single", "quote\"double",
-        "back\\slash", "tab\there", "line\nfeed", "caf\xC3\xA9", "bad\xC0\x80utf8", ""}) {
+  for (const char* name : {"Type@NAME_2", "with space", "quote'single\"double\\", "tab\tline\n",
+                           "caf\xC3\xA9", "bad\xC0\x80utf8", ""}) {
     SCOPED_TRACE(name);
     FakeDictionary dictionary;
     dictionary.name = name;
@@ -376,14 +372,11 @@ TEST(PrimitiveRoundTripTest, RandomValuesSurviveTheirBitsAndTheirText) {
   std::mt19937 rng(99);
   std::normal_distribution<float> normal;
   const std::pair<const CCoreType*, uint32_t> cases[] = {
-      {&CBoolType, 1},     {&CByteType, 1},
-      {&CShortType, 2},    {&CIntType, 4},
-      {&CFloatType, 4},    {&CVector2Type, 8},
-      {&CVector3Type, 12}, {&CVector4Type, 16},
-
-      {&CQuatType, 16},    {&CHashType, 4},
-      {&CPointerType, 4},  {&CAxisAlignedBoundingBoxType, 24}};
-  for (int round = 0; round < 5000; ++round) {
+      {&CBoolType, 1},     {&CByteType, 1},     {&CShortType, 2},
+      {&CIntType, 4},      {&CFloatType, 4},    {&CVector2Type, 8},
+      {&CVector3Type, 12}, {&CVector4Type, 16}, {&CQuatType, 16},
+      {&CHashType, 4},     {&CPointerType, 4},  {&CAxisAlignedBoundingBoxType, 24}};
+  for (int round = 0; round < 250; ++round) {
     for (const auto& [type, payload_bytes] : cases) {
       ValueNode in{}, from_bits{}, from_text{};
       for (int i = 0; i < 6; ++i) {
