@@ -9,6 +9,7 @@
 #include "foundation/string_buffer.h"
 
 int main(int argc, char** argv) {
+  UseBinaryStandardOutput();
   TStringBufferA<261> exe_folder;
   {
     TStringBufferA<261> executable_path;

@@ -246,6 +246,23 @@ bool WriteAll(HANDLE file, const uint8_t* bytes, size_t count) {
   return true;
 }
 
+// Devices ("NUL", "CON") and pipes have no content to replace: a rename over one would fail or
+// destroy it, so they are written through the handle opened here. Opening an existing file
+// this way changes nothing; null when `path` is no such target (also when it is missing).
+HANDLE OpenDeviceTarget(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  const DWORD type = GetFileType(file);
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
+    return file;
+  }
+  CloseHandle(file);
+  return nullptr;
+}
+
 bool IdentifyFile(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
   HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -326,6 +343,14 @@ bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
   if (path == nullptr || path[0] == '\0' || (bytes == nullptr && count != 0)) {
     return false;
   }
+  if (HANDLE device = OpenDeviceTarget(path)) {
+    bool ok = WriteAll(device, static_cast<const uint8_t*>(bytes), count);
+    if (!CloseHandle(device)) {
+      ok = false;
+    }
+    return ok;
+  }
+  // Renaming over a read-only file would slip past its protection.
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {

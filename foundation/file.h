@@ -60,10 +60,10 @@ void CloseFile(FileHandle file);
 [[nodiscard]] bool ReadWholeText(const char* path, CStringBufferA& text);
 
 /// Writes `count` bytes atomically to `path` (see above). An existing character device or pipe
-/// (such as /dev/null) cannot be replaced and is written directly instead; a folder, a block
-/// device or a socket is refused, and so is an existing file the caller may not write (its
-/// permissions and the link it is reached through are kept). False when the folder does not
-/// exist or on any failure.
+/// (such as /dev/null, or NUL on Windows) cannot be replaced and is written directly instead; a
+/// folder, a block device or a socket is refused, and so is an existing file the caller may not
+/// write (its permissions and the link it is reached through are kept). False when the folder
+/// does not exist or on any failure.
 [[nodiscard]] bool WriteWholeBytes(const char* path, const void* bytes, size_t count);
 /// Writes the used bytes of `buffer` (`size` of them) as WriteWholeBytes does.
 [[nodiscard]] bool WriteWholeFile(const char* path, const ByteBuffer& buffer);

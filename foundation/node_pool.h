@@ -24,7 +24,7 @@
 class NodePoolCore {
  public:
   /// slot_bytes: distance between node slots; first_slot_offset: where node 0 starts in a block.
-  constexpr NodePoolCore(uint32_t slot_bytes, uint32_t first_slot_offset, uint32_t nodes_per_block)
+  NodePoolCore(uint32_t slot_bytes, uint32_t first_slot_offset, uint32_t nodes_per_block)
       : slot_bytes_(slot_bytes),
         first_slot_offset_(first_slot_offset),
         nodes_per_block_(nodes_per_block) {}

@@ -1,11 +1,15 @@
-// foundation/process.cpp - asking the platform for the running executable's path.
+// foundation/process.cpp - asking the platform for the running executable's path, and the
+// mode of standard output.
 #include "foundation/process.h"
 
 #include <cstdint>
+#include <cstdio>
 
 #include "foundation/path.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <sys/types.h>
@@ -59,4 +63,11 @@ bool GetExecutablePath(CStringBufferA& out) {
 void ComputeExeFolder(const char* executable_path, CStringBufferA& exe_folder) {
   SplitPath(executable_path, &exe_folder, nullptr, nullptr);
   NormalizeFolder(exe_folder.data, exe_folder);
+}
+
+void UseBinaryStandardOutput() {
+#ifdef _WIN32
+  std::fflush(stdout);
+  (void)_setmode(_fileno(stdout), _O_BINARY);
+#endif
 }

@@ -1,4 +1,4 @@
-// foundation/process.h - the running executable's own path and folder.
+// foundation/process.h - the running executable's own path and folder, and its standard output.
 //
 // The type library and the name dictionaries are looked for beside the executable, in the
 // folder derived here. Nothing here prints.
@@ -16,3 +16,8 @@
 /// separator, and for an executable in the root folder ("/QVXBinTool" gives "", so paths
 /// built as folder + separator + name still lead to the root).
 void ComputeExeFolder(const char* executable_path, CStringBufferA& exe_folder);
+
+/// Makes standard output carry the program's bytes unchanged. The Windows C runtime opens it
+/// in text mode, which would turn every "\n" into "\r\n"; elsewhere there is nothing to do.
+/// Call before anything is printed.
+void UseBinaryStandardOutput();

@@ -15,6 +15,7 @@
 
 #include "foundation/bit_stream.h"
 #include "foundation/byte_buffer.h"
+#include "foundation/path.h"
 #include "foundation/string_buffer.h"
 
 #ifndef _WIN32
@@ -73,6 +74,14 @@ class FileTest : public testing::Test {
 
   std::string root_;
 };
+
+// Relative paths in this file are written with "/"; the listing joins with kPathSeparator.
+std::string Native(std::string text) {
+  for (char& c : text) {
+    if (c == '/') c = kPathSeparator;
+  }
+  return text;
+}
 
 std::string Bytes(const ByteBuffer& buffer) {
   if (buffer.size == 0) return std::string();
@@ -396,6 +405,41 @@ TEST_F(FileTest, ReplacingKeepsPermissionsAndLinks) {
 }
 #endif
 
+#ifdef _WIN32
+TEST_F(FileTest, DeviceTargetIsWrittenInPlace) {
+  const fs::path before = fs::current_path();
+  fs::current_path(root_);
+  const std::string content(10000, 'n');
+  const bool written = WriteWholeBytes("NUL", content.data(), content.size());
+  fs::current_path(before);
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(FileTest, ReadOnlyTargetIsNotReplaced) {
+  Put("locked.txt", "before");
+  fs::permissions(At("locked.txt"),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_FALSE(WriteWholeBytes(At("locked.txt").c_str(), "after", 5));
+  fs::permissions(At("locked.txt"), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(Get("locked.txt"), "before");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"locked.txt"});
+}
+
+TEST_F(FileTest, ReplacingAFileThatAReaderHoldsFailsAndKeepsIt) {
+  Put("out.bin", "old");
+  const FileHandle reader = OpenFile(At("out.bin").c_str(), "r");
+  ASSERT_NE(reader, kInvalidFile);
+  EXPECT_FALSE(WriteWholeBytes(At("out.bin").c_str(), "new", 3));
+  CloseFile(reader);
+  EXPECT_EQ(Get("out.bin"), "old");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+  ASSERT_TRUE(WriteWholeBytes(At("out.bin").c_str(), "new", 3));
+  EXPECT_EQ(Get("out.bin"), "new");
+}
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // Identity
 
@@ -444,12 +488,17 @@ TEST_F(FileTest, ListsBinFilesBeforeSubfoldersEachInByteOrder) {
       "c.Bin",      "\xC3\xA9.bin",    "Sub0/q.bin", "folder.bin/inner.bin",
       "sub1/a.bin", "sub1/deep/z.bin", "sub2/y.bin",
   };
-  for (const std::string& folder : {game, game + "/"}) {
-    SCOPED_TRACE(folder);
+  // The folder is kept as given; every separator added to it is the platform's.
+  const struct {
+    std::string folder;
+    std::string prefix;
+  } kFolders[] = {{game, game + kPathSeparator}, {game + "/", game + "/"}};
+  for (const auto& c : kFolders) {
+    SCOPED_TRACE(c.folder);
     std::vector<std::string> paths = {"stale"};
-    ASSERT_TRUE(ListBinFilesRecursive(folder.c_str(), paths));
+    ASSERT_TRUE(ListBinFilesRecursive(c.folder.c_str(), paths));
     std::vector<std::string> expected;
-    for (const char* name : kExpected) expected.push_back(game + "/" + name);
+    for (const char* name : kExpected) expected.push_back(c.prefix + Native(name));
     EXPECT_EQ(paths, expected);
   }
 }
