@@ -65,64 +65,41 @@ TEST(BuildTlibTest, MergesTheGameFolderInDepthFirstNameOrder) {
   ASSERT_TRUE(folder.Put("game/notes.txt", TestBinFile({lost})));
 
   const ToolRun run = RunQvx({"buildtlib", "game", "out.tl"}, folder.root());
-  EXPECT_EQ(run.output,
-            "Loaded types from game/X.BIN\n"
-            "Loaded types from game/a.bin\n"
-            "Loaded types from game/s/b.bin\n"
-            "Loaded types from game/s/broken.bin\n"
-            "Successfully generated \"out.tl\".\n");
+  EXPECT_EQ(run.output, "Loaded types from " + NativePath("game/X.BIN") + "\n" +
+                            "Loaded types from " + NativePath("game/a.bin") + "\n" +
+                            "Loaded types from " + NativePath("game/s/b.bin") + "\n" +
+                            "Loaded types from " + NativePath("game/s/broken.bin") + "\n" +
+                            "Successfully generated \"out.tl\".\n");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(folder.Get("out.tl"),
             LibraryInRegistryOrder({shared_a, only_a, upper, only_b, broken}));
 }
 
-TEST(BuildTlibTest, TrailingSeparatorGivesTheSamePaths) {
+TEST(BuildTlibTest, TrailingSeparatorMissingFolderAndUnwritableOutput) {
   TestFolder folder("qvx_buildtlib_test_");
   ASSERT_TRUE(folder.ok());
   ASSERT_TRUE(folder.Put("game/sub/one.bin", TestBinFile({})));
-  const ToolRun run = RunQvx({"buildtlib", "game/", "lib.tl"}, folder.root());
-  EXPECT_EQ(run.output,
-            "Loaded types from game/sub/one.bin\n"
-            "Successfully generated \"lib.tl\".\n");
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(folder.Get("lib.tl"), kEmptyLibrary);
-}
-
-TEST(BuildTlibTest, FolderWithoutBinFilesStillWritesAnEmptyLibrary) {
-  TestFolder folder("qvx_buildtlib_test_");
-  ASSERT_TRUE(folder.ok());
-  ASSERT_TRUE(folder.Put("game/readme.txt", "nothing here"));
-  const ToolRun run = RunQvx({"buildtlib", "game"}, folder.root());
-  EXPECT_EQ(run.output, "Successfully generated \"QVX.tl\".\n");
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(folder.Get("QVX.tl"), kEmptyLibrary);
-
-  const ToolRun missing = RunQvx({"buildtlib", "no_such_folder", "QVX.tl"}, folder.root());
-  EXPECT_EQ(missing.output, "Successfully generated \"QVX.tl\".\n");
-  EXPECT_EQ(missing.exit_code, 0);
-  EXPECT_EQ(folder.Get("QVX.tl"), kEmptyLibrary);
-}
-
-TEST(BuildTlibTest, ReplacesAnExistingLibrary) {
-  TestFolder folder("qvx_buildtlib_test_");
-  ASSERT_TRUE(folder.ok());
-  const TestClass only{"cOnlyA", {}};
-  ASSERT_TRUE(folder.Put("game/a.bin", TestBinFile({only})));
   ASSERT_TRUE(folder.Put("QVX.tl", std::string(100, 'x')));
-  const ToolRun run = RunQvx({"buildtlib", "game", "QVX.tl", "ignored"}, folder.root());
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(folder.Get("QVX.tl"), TestTypeLibrary({only}));
-}
-
-TEST(BuildTlibTest, UnwritableOutputIsReported) {
-  TestFolder folder("qvx_buildtlib_test_");
-  ASSERT_TRUE(folder.ok());
-  ASSERT_TRUE(folder.Put("game/a.bin", TestBinFile({})));
-  const ToolRun run = RunQvx({"buildtlib", "game", "missing/out.tl"}, folder.root());
-  EXPECT_EQ(run.output,
-            "Loaded types from game/a.bin\n"
-            "Failed to write \"missing/out.tl\".\n");
-  EXPECT_EQ(run.exit_code, 1);
+  const struct {
+    std::string folder, output, message;
+    int exit_code;
+  } kCases[] = {
+      {"game/", "QVX.tl",
+       "Loaded types from game/" + NativePath("sub/one.bin") +
+           "\nSuccessfully generated \"QVX.tl\".\n",
+       0},
+      {"no_such_folder", "QVX.tl", "Successfully generated \"QVX.tl\".\n", 0},
+      {"game/sub/", "missing/out.tl",
+       "Loaded types from game/sub/one.bin\nFailed to write \"missing/out.tl\".\n", 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.folder);
+    ASSERT_TRUE(folder.Put("QVX.tl", std::string(100, 'x')));
+    const ToolRun run = RunQvx({"buildtlib", c.folder, c.output, "ignored"}, folder.root());
+    EXPECT_EQ(run.output, c.message);
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    EXPECT_EQ(folder.Get("QVX.tl"), c.exit_code == 0 ? kEmptyLibrary : std::string(100, 'x'));
+  }
   EXPECT_FALSE(folder.Exists("missing"));
 }
 

@@ -83,47 +83,43 @@ TEST_F(DumpTypesCommandTest, UnknownModeAndStringFieldsAndEmptyLibrary) {
 TEST_F(DumpTypesCommandTest, DefaultOutputSitsBesideTheInput) {
   ASSERT_TRUE(folder_.Put("sub/a.tl", TestTypeLibrary({{"cOnlyA", {}}})));
   const ToolRun run = RunQvx({"dumptypes", "sub/a.tl"}, folder_.root());
-  EXPECT_EQ(run.output, "Successfully generated \"sub/a.txt\"\r\n");
+  EXPECT_EQ(run.output, "Successfully generated \"" + NativePath("sub/a.txt") + "\"\r\n");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(folder_.Get("sub/a.txt"), Header("cOnlyA") + "}\r\n");
 }
 
-TEST_F(DumpTypesCommandTest, WhatIsNotATypeLibraryFailsToLoad) {
+TEST_F(DumpTypesCommandTest, FailuresAreReportedAndWriteNothing) {
+  const std::string library = TestTypeLibrary({{"cOnlyA", {}}});
+  ASSERT_TRUE(folder_.Put("lib.tl", library));
+  ASSERT_TRUE(folder_.Put("lib.txt", library));
   ASSERT_TRUE(folder_.Put("short.tl", "BIL"));
   ASSERT_TRUE(folder_.Put("magic.tl", std::string("TLIB\0\0\0\0", 8)));
   std::string cut = TestTypeLibrary({ExampleClass()});
   cut.resize(cut.size() - 1);
   ASSERT_TRUE(folder_.Put("cut.tl", cut));
-  for (const char* input : {"short.tl", "magic.tl", "cut.tl", "missing.tl"}) {
-    SCOPED_TRACE(input);
-    const ToolRun run = RunQvx({"dumptypes", input, "out.txt"}, folder_.root());
-    EXPECT_EQ(run.output, "Failed to load \"" + std::string(input) + "\"\n");
+  const std::string kSame = "Output file is the same as the input file.\n";
+  const struct {
+    std::string input, output, message;
+  } kCases[] = {
+      {"short.tl", "out.txt", "Failed to load \"short.tl\"\n"},
+      {"magic.tl", "out.txt", "Failed to load \"magic.tl\"\n"},
+      {"cut.tl", "out.txt", "Failed to load \"cut.tl\"\n"},
+      {"missing.tl", "out.txt", "Failed to load \"missing.tl\"\n"},
+      {"lib.tl", "./lib.tl", kSame},
+      {"lib.txt", "", kSame},
+      {"lib.tl", "nowhere/out.txt", "Failed to write \"nowhere/out.txt\"\r\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.input + " " + c.output);
+    const ToolRun run = c.output.empty() ? RunQvx({"dumptypes", c.input}, folder_.root())
+                                         : RunQvx({"dumptypes", c.input, c.output}, folder_.root());
+    EXPECT_EQ(run.output, c.message);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_FALSE(folder_.Exists("out.txt"));
   }
-}
-
-TEST_F(DumpTypesCommandTest, NeverWritesOverItsInput) {
-  const std::string library = TestTypeLibrary({{"cOnlyA", {}}});
-  ASSERT_TRUE(folder_.Put("lib.tl", library));
-  ASSERT_TRUE(folder_.Put("lib.txt", library));
-  for (const auto& args :
-       {std::vector<std::string>{"lib.tl", "./lib.tl"}, std::vector<std::string>{"lib.txt"}}) {
-    const ToolRun run = args.size() == 2 ? RunQvx({"dumptypes", args[0], args[1]}, folder_.root())
-                                         : RunQvx({"dumptypes", args[0]}, folder_.root());
-    EXPECT_EQ(run.output, "Output file is the same as the input file.\n");
-    EXPECT_EQ(run.exit_code, 1);
-  }
+  EXPECT_FALSE(folder_.Exists("nowhere"));
   EXPECT_EQ(folder_.Get("lib.tl"), library);
   EXPECT_EQ(folder_.Get("lib.txt"), library);
-}
-
-TEST_F(DumpTypesCommandTest, UnwritableOutputIsReported) {
-  ASSERT_TRUE(folder_.Put("lib.tl", TestTypeLibrary({})));
-  const ToolRun run = RunQvx({"dumptypes", "lib.tl", "nowhere/out.txt"}, folder_.root());
-  EXPECT_EQ(run.output, "Failed to write \"nowhere/out.txt\"\r\n");
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_FALSE(folder_.Exists("nowhere"));
 }
 
 }  // namespace

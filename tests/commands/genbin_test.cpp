@@ -14,12 +14,6 @@
 
 namespace {
 
-const char kHelp[] =
-    "Generate bin from text file\n"
-    "<Input file> [output file]\n"
-    "<Input file> - Input .txt file\n"
-    "[output file] - Output bin file, defaults to inputfile.bin\n";
-
 const char kNoLibrary[] =
     "Failed to load typelib. Make sure QVX.tl is in the same folder as QVXBinTool.exe.\n";
 
@@ -71,32 +65,20 @@ class GenBinTest : public testing::Test {
   std::string tool_ = folder_.At("tool/QVXBinTool");
 };
 
-TEST_F(GenBinTest, WithoutArgumentsPrintsItsHelp) {
-  const ToolRun run = Run({"genbin"});
-  EXPECT_EQ(run.output, kHelp);
-  EXPECT_EQ(run.exit_code, 2);
-}
-
-TEST_F(GenBinTest, EmptyDocumentGivesHeaderAndZeroTypes) {
-  UseLibrary({kClassA});
-  ASSERT_TRUE(folder_.Put("empty.txt", ""));
-  const ToolRun run = Run({"genbin", "empty.txt"});
-  EXPECT_EQ(run.output, Progress(0));
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(folder_.Get("empty.bin"), std::string("\0\0\0\0v002\0\0\0\0", 12));
-}
-
-TEST_F(GenBinTest, SmallDocumentGivesTheKnownFile) {
+TEST_F(GenBinTest, DocumentsGiveTheKnownFiles) {
   UseLibrary({{"cOther", {{"a", "cFloat", 0, 0, {}}}}, kClassA});
+  ASSERT_TRUE(folder_.Put("empty.txt", ""));
   ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
+  const ToolRun empty = Run({"genbin", "empty.txt"});
+  EXPECT_EQ(empty.output, Progress(0));
+  EXPECT_EQ(empty.exit_code, 0);
+  EXPECT_EQ(folder_.Get("empty.bin"), std::string("\0\0\0\0v002\0\0\0\0", 12));
   const ToolRun run = Run({"genbin", "small.txt", "out.bin"});
   EXPECT_EQ(run.output, Progress(1));
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(folder_.Get("out.bin"), kSmallBin);
-
   // The extension alone selects genbin.
-  const ToolRun fallback = Run({"small.txt"});
-  EXPECT_EQ(fallback.output, Progress(1));
+  EXPECT_EQ(Run({"small.txt"}).output, Progress(1));
   EXPECT_EQ(folder_.Get("small.bin"), kSmallBin);
 }
 
@@ -205,45 +187,36 @@ TEST_F(GenBinTest, FailuresPrintTheirMessageAndWriteNothing) {
   }
 }
 
-TEST_F(GenBinTest, MissingInputOrLibraryStopsBeforeParsing) {
+TEST_F(GenBinTest, StopsBeforeParsingAndNeverWritesOverItsInputOrLibrary) {
   ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
-  ToolRun run = Run({"genbin", "small.txt"});
-  EXPECT_EQ(run.output, kNoLibrary);
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_FALSE(folder_.Exists("small.bin"));
-
-  ASSERT_TRUE(folder_.Put("tool/QVX.tl", "BIL"));
-  run = Run({"genbin", "small.txt"});
-  EXPECT_EQ(run.output, kNoLibrary);
-  EXPECT_EQ(run.exit_code, 1);
-
-  UseLibrary({kClassA});
-  run = Run({"genbin", "absent.txt"});
-  EXPECT_EQ(run.output, "Failed to load \"absent.txt\".\n");
-  EXPECT_EQ(run.exit_code, 1);
-}
-
-TEST_F(GenBinTest, NeverWritesOverItsInputOrItsLibrary) {
-  UseLibrary({kClassA});
-  ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
-  const std::string library = folder_.Get("tool/QVX.tl");
-  for (const std::string& output :
-       {std::string("small.txt"), std::string("./tool/../small.txt"), std::string("tool/QVX.tl")}) {
-    SCOPED_TRACE(output);
-    const ToolRun run = Run({"genbin", "small.txt", output});
-    EXPECT_EQ(run.output, "Output file is the same as the input file.\n");
+  const struct {
+    const char* library;  // nullptr: none
+    std::string output, message;
+  } kCases[] = {
+      {nullptr, "out.bin", kNoLibrary},
+      {"BIL", "out.bin", kNoLibrary},
+      {"", "small.txt", "Output file is the same as the input file.\n"},
+      {"", "./tool/../small.txt", "Output file is the same as the input file.\n"},
+      {"", "tool/QVX.tl", "Output file is the same as the input file.\n"},
+      {"", "no/such/out.bin", Progress(1) + "Failed to write \"no/such/out.bin\".\n"},
+  };
+  const std::string library = TestTypeLibrary({kClassA});
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.output);
+    if (c.library != nullptr) {
+      ASSERT_TRUE(folder_.Put("tool/QVX.tl", *c.library ? std::string(c.library) : library));
+    }
+    const ToolRun run = Run({"genbin", "small.txt", c.output});
+    EXPECT_EQ(run.output, c.message);
     EXPECT_EQ(run.exit_code, 1);
+    EXPECT_FALSE(folder_.Exists("out.bin"));
+    EXPECT_FALSE(folder_.Exists("no"));
   }
   EXPECT_EQ(folder_.Get("small.txt"), kSmallDocument);
   EXPECT_EQ(folder_.Get("tool/QVX.tl"), library);
-}
-
-TEST_F(GenBinTest, FailedWriteIsReported) {
-  UseLibrary({kClassA});
-  ASSERT_TRUE(folder_.Put("small.txt", kSmallDocument));
-  const ToolRun run = Run({"genbin", "small.txt", "no/such/folder/out.bin"});
-  EXPECT_EQ(run.output, Progress(1) + "Failed to write \"no/such/folder/out.bin\".\n");
-  EXPECT_EQ(run.exit_code, 1);
+  const ToolRun absent = Run({"genbin", "absent.txt"});
+  EXPECT_EQ(absent.output, "Failed to load \"absent.txt\".\n");
+  EXPECT_EQ(absent.exit_code, 1);
 }
 
 }  // namespace
