@@ -71,6 +71,21 @@ int WriteTextOutput(const char* output, const CStringBufferA& text) {
   return kExitSuccess;
 }
 
+bool SearchObjectInFile(const char* input, uint32_t object_id, ObjectSearchState& state,
+                        ObjectSearch& search) {
+  uint32_t objects_offset = 0;
+  if (!LoadBinInputTypes(input, state.file, state.registry, objects_offset)) return false;
+  std::printf("Searching for object...\n");
+  state.reader = BitReader(state.file.data + objects_offset, state.file.size - objects_offset);
+  state.budget = DecodeBudget::ForBits(state.reader.RemainingBits());
+  search = ObjectSearch::kFailed;
+  if (BuildCoreTypeTable(state.core_types)) {
+    search = SeekObject(state.reader, state.registry, state.core_types, object_id, state.objects,
+                        state.budget, state.found);
+  }
+  return true;
+}
+
 bool LoadBinInputTypes(const char* input, ByteBuffer& file, TypeRegistry& registry,
                        uint32_t& objects_offset) {
   if (!ReadWholeFile(input, file)) {

@@ -76,6 +76,25 @@ struct FoundObject {
                                       ValueObjectList& objects, DecodeBudget& budget,
                                       FoundObject& found);
 
+/// Everything a search for one object of a .bin file leaves to its caller, which then decodes
+/// or lists the found object's fields from `reader` under `budget`.
+struct ObjectSearchState {
+  CoreTypeTable core_types;
+  TypeRegistry registry;
+  OwnedObjectList objects;
+  ByteBuffer file{kGranuleBytes};
+  BitReader reader;
+  DecodeBudget budget{0};
+  FoundObject found;
+};
+
+/// Loads the types of `input` (LoadBinInputTypes, with its messages), prints "Searching for
+/// object...\n" and seeks `object_id` in the object stream under one budget for the stream.
+/// Returns false when the input could not be loaded (its message is printed); otherwise true,
+/// with `search` telling how the search ended.
+[[nodiscard]] bool SearchObjectInFile(const char* input, uint32_t object_id,
+                                      ObjectSearchState& state, ObjectSearch& search);
+
 /// Reads every object of the stream at `reader` while at least 32 bits remain: its class hash,
 /// its ID, then its fields under one budget for the whole stream. Each new object is first
 /// handed to `link(ValueNode*)`, which takes it over so the caller can release it on any path

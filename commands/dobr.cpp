@@ -26,21 +26,14 @@ int RunDobr(int count, char** args, const char* /*exe_folder*/) {
   const uint32_t object_id = ParseObjectIdArgument(args[1]);
   const char* input = args[0];
 
-  CoreTypeTable core_types;
-  TypeRegistry registry;
-  OwnedObjectList objects;
-  ByteBuffer file(kGranuleBytes);
-  uint32_t objects_offset = 0;
-  if (!LoadBinInputTypes(input, file, registry, objects_offset)) return kExitFailure;
-
-  std::printf("Searching for object...\n");
-  BitReader reader(file.data + objects_offset, file.size - objects_offset);
-  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
-  FoundObject found;
+  ObjectSearchState state;
   ObjectSearch search = ObjectSearch::kFailed;
-  if (BuildCoreTypeTable(core_types)) {
-    search = SeekObject(reader, registry, core_types, object_id, objects, budget, found);
-  }
+  if (!SearchObjectInFile(input, object_id, state, search)) return kExitFailure;
+  const TypeRegistry& registry = state.registry;
+  const CoreTypeTable& core_types = state.core_types;
+  BitReader& reader = state.reader;
+  DecodeBudget& budget = state.budget;
+  const FoundObject& found = state.found;
   if (search == ObjectSearch::kNotFound) {
     std::printf("Object was not found.\n");
     return kExitFailure;

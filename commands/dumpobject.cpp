@@ -47,21 +47,14 @@ int RunDumpObject(int count, char** args, const char* /*exe_folder*/) {
   TStringBufferA<260> output;
   if (!ChooseOutputPath(input, count, args, 2, ".data", output)) return kExitFailure;
 
-  CoreTypeTable core_types;
-  TypeRegistry registry;
-  OwnedObjectList objects;
-  ByteBuffer file(kGranuleBytes);
-  uint32_t objects_offset = 0;
-  if (!LoadBinInputTypes(input, file, registry, objects_offset)) return kExitFailure;
-
-  std::printf("Searching for object...\n");
-  BitReader reader(file.data + objects_offset, file.size - objects_offset);
-  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
-  FoundObject found;
+  ObjectSearchState state;
   ObjectSearch search = ObjectSearch::kFailed;
-  if (BuildCoreTypeTable(core_types)) {
-    search = SeekObject(reader, registry, core_types, object_id, objects, budget, found);
-  }
+  if (!SearchObjectInFile(input, object_id, state, search)) return kExitFailure;
+  const TypeRegistry& registry = state.registry;
+  const CoreTypeTable& core_types = state.core_types;
+  BitReader& reader = state.reader;
+  DecodeBudget& budget = state.budget;
+  const FoundObject& found = state.found;
   if (search == ObjectSearch::kFound && (!DecodeObjectFields(*found.object, registry, core_types,
                                                              *found.class_type, reader, &budget) ||
                                          reader.failed)) {
@@ -84,7 +77,7 @@ int RunDumpObject(int count, char** args, const char* /*exe_folder*/) {
     std::printf("Error while copying data.\n");
     return kExitFailure;
   }
-  ReleaseObjects(objects);
+  ReleaseObjects(state.objects);
 
   if (!WriteWholeFile(output.data, bits)) {
     std::printf("Failed to write\"%s\".\n", output.data);
