@@ -1,0 +1,142 @@
+// fuzz/fuzz_support.h - the conversions the fuzz targets chain: a .bin file to its document
+// and a document back to a .bin file, each as the gentext and genbin commands do it, in process
+// and without printing.
+//
+// Both report failure with false and leave nothing behind but what the caller passed in. The
+// targets decide which failures are allowed (a malformed input) and which break a property
+// (output of the tool that the tool itself cannot read back); they stop with FuzzCheck.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "bin/bin_file.h"
+#include "bin/value_node.h"
+#include "document/document_parser.h"
+#include "document/document_writer.h"
+#include "document/lexer.h"
+#include "foundation/byte_buffer.h"
+#include "foundation/string_buffer.h"
+#include "names/name_dictionaries.h"
+#include "types/core_type.h"
+#include "types/type_stream.h"
+
+/// Inputs longer than this are skipped by the targets that convert whole files: the code paths
+/// are the same for a few KiB, and short inputs keep the executions fast.
+inline constexpr size_t kMaxFuzzInputBytes = 1u << 20;
+
+/// Stops the process when a property fails: libFuzzer keeps the input, a replay test crashes.
+inline void FuzzCheck(bool holds) {
+  if (!holds) __builtin_trap();
+}
+
+/// True when both texts hold the same characters.
+inline bool SameText(const CStringBufferA& a, const CStringBufferA& b) {
+  return a.length == b.length && (a.length == 0 || std::memcmp(a.data, b.data, a.length) == 0);
+}
+
+/// The folder handed to the name dictionaries: one that does not exist, so only the built-in
+/// component names, the class types and the objects name values, whatever the working folder
+/// holds.
+inline constexpr const char* kNoDictionaryFolder = "qvx-fuzz-no-such-folder";
+
+/// gentext in process: checks the header, loads the type information (switched to cStringHash)
+/// into `registry` and every object, then appends the document of every object to `text` with
+/// the name resolver installed as gentext installs it. Class names come from `name_types`, or
+/// from `registry` when it is null. False when the file does not load or an object cannot be
+/// written.
+inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* name_types,
+                      TypeRegistry& registry, CStringBufferA& text) {
+  // One set of dictionaries for the process: loading them fills and empties a name table of
+  // 65536 buckets, which would cost most of an execution. Only the borrowed tables change.
+  static NameDictionaries dictionaries;
+  static const bool loaded =
+      (LoadNameDictionaries(dictionaries, kNoDictionaryFolder, nullptr, nullptr, true), true);
+  (void)loaded;
+  CoreTypeTable core_types;
+  ObjectIdTable ids;
+  OwnedObjectList objects;
+  // The borrowed tables are forgotten again on every path out, before `ids` goes.
+  struct Borrow {
+    explicit Borrow(const TypeRegistry* class_types, const ObjectIdTable* objects) {
+      dictionaries.class_types = class_types;
+      dictionaries.objects = objects;
+    }
+    ~Borrow() {
+      dictionaries.class_types = nullptr;
+      dictionaries.objects = nullptr;
+    }
+  } const borrow(name_types != nullptr ? name_types : &registry, &ids);
+  const NameResolverScope resolver(&ResolveName, &dictionaries);
+  if (!CheckBinHeader(bytes, size)) return false;
+  uint32_t objects_offset = 0;
+  if (LoadBinTypes(bytes, size, registry, objects_offset) != BinLoadResult::kOk) return false;
+  BitReader reader(bytes + objects_offset, size - objects_offset);
+  if (!BuildCoreTypeTable(core_types) || !LoadObjects(reader, registry, core_types, objects, ids)) {
+    return false;
+  }
+  TStringBufferA<512> value_scratch;
+  TStringBufferA<512> comment_scratch;
+  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+    const ClassType* class_type = registry.Find(object->type_hash);
+    if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
+                                              core_types, comment_scratch)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// genbin in process: parses `length` bytes of document text against `registry` (class types
+/// switched to cStringHash), validates every object and writes the whole .bin file into `out`.
+/// False on a parse error, a failed validation or a failed write.
+inline bool TextToBin(const char* text, uint32_t length, TypeRegistry& registry, ByteBuffer& out) {
+  CoreTypeTable core_types;
+  if (!BuildCoreTypeTable(core_types)) return false;
+  Lexer lexer;
+  lexer.source.Append(text, length);
+  lexer.file_name.Assign("fuzz.txt");
+  ResetLexer(lexer);
+  Lexer value_lexer;
+  ReferencedTypeSet referenced_types;
+  OwnedObjectList objects;
+  if (!ParseDocument(lexer, value_lexer, registry, core_types, referenced_types, objects) ||
+      lexer.error) {
+    return false;
+  }
+  CStringBufferA messages;
+  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+    const ClassType* class_type = registry.Find(object->type_hash);
+    if (class_type == nullptr ||
+        !ValidateObject(*object, *class_type, registry, core_types, object->name, messages)) {
+      return false;
+    }
+  }
+  return WriteBinFile(registry, referenced_types, core_types, objects, out) == BinWriteResult::kOk;
+}
+
+/// The round trip that every written .bin file must survive: `bytes` loads and writes to a
+/// document, and when that document converts back to a .bin file the new file loads and writes
+/// to the very same document. Class names in both documents come from `name_types` (or from the
+/// first file's types when null), so a class that the second file no longer declares does not
+/// change a name. Traps when the second file fails or differs; returns whether the document of
+/// the second file was reached. With `strict`, the first file must load and its document must
+/// convert back too.
+inline bool CheckBinRoundTrip(const uint8_t* bytes, uint32_t size, const TypeRegistry* name_types,
+                              bool strict) {
+  TypeRegistry registry;
+  CStringBufferA text;
+  const bool written = BinToText(bytes, size, name_types, registry, text);
+  FuzzCheck(written || !strict);
+  if (!written) return false;
+  ByteBuffer rebuilt;
+  const bool encoded = TextToBin(text.data, text.length, registry, rebuilt);
+  FuzzCheck(encoded || !strict);
+  if (!encoded) return false;
+  TypeRegistry rebuilt_registry;
+  CStringBufferA rebuilt_text;
+  FuzzCheck(BinToText(rebuilt.data, rebuilt.size, name_types != nullptr ? name_types : &registry,
+                      rebuilt_registry, rebuilt_text));
+  FuzzCheck(SameText(text, rebuilt_text));
+  return true;
+}
