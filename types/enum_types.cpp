@@ -17,6 +17,7 @@
 #include "document/lexer.h"
 #include "foundation/ascii.h"
 #include "types/core_type_hashes.h"
+#include "types/primitive_types.h"
 
 namespace {
 
@@ -481,7 +482,7 @@ bool CEnumCoreType::FormatValue(CStringBufferA& out, const ValueNode& value, voi
       return true;
     }
   }
-  out.Format("%d", number);
+  FormatDecimal(out, number);
   return true;
 }
 
@@ -556,7 +557,7 @@ bool CFlagCoreType::FormatValue(CStringBufferA& out, const ValueNode& value, voi
   // Bits no entry names print as one number, so the mask reads back whole.
   if (remaining != 0) {
     if (!first) out.AppendChar(',');
-    out.AppendFormat("%u", remaining);
+    AppendDecimal(out, remaining);
   }
   return true;
 }

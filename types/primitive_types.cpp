@@ -5,6 +5,7 @@
 #include "types/primitive_types.h"
 
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 
@@ -117,7 +118,20 @@ bool ParseFloatComponent(Lexer& lexer, float& value) {
   if (NextToken(lexer) != TokenKind::kNumber) {
     return false;
   }
-  value = static_cast<float>(NumberToDouble(lexer.number));
+  // The token's bytes spell its exact decimal value, so from_chars reads them in place, with
+  // no copy. A leading "+" is skipped (from_chars refuses it). When the span does not read
+  // whole (a comment came before the token) or the value is beyond the double range,
+  // NumberToDouble converts the scanned parts, with the same correctly rounded result.
+  const uint32_t end = lexer.position;
+  if (position < end && text[position] == '+') {
+    ++position;
+  }
+  double read = 0.0;
+  const std::from_chars_result result = std::from_chars(text + position, text + end, read);
+  if (result.ec != std::errc() || result.ptr != text + end) {
+    read = NumberToDouble(lexer.number);
+  }
+  value = static_cast<float>(read);
   return true;
 }
 
@@ -177,6 +191,19 @@ bool AppendResolvedName(CStringBufferA& out, const NameResolver& resolver, uint3
 
 }  // namespace
 
+void FormatDecimal(CStringBufferA& out, int32_t value) {
+  char text[16];
+  const char* const end = std::to_chars(text, text + sizeof(text), value).ptr;
+  out.Clear(false);
+  out.Append(text, static_cast<uint32_t>(end - text));
+}
+
+void AppendDecimal(CStringBufferA& out, uint32_t value) {
+  char text[16];
+  const char* const end = std::to_chars(text, text + sizeof(text), value).ptr;
+  out.Append(text, static_cast<uint32_t>(end - text));
+}
+
 // ---- cBool ----------------------------------------------------------------------------------
 
 bool CPrimitiveBool::WriteValue(BitWriter& writer, const FieldInfo&, const ValueNode& value) const {
@@ -230,7 +257,7 @@ bool CPrimitiveByte::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
 
 bool CPrimitiveByte::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
                                  CStringBufferA&) const {
-  out.Format("%d", static_cast<int>(value.payload.byte));
+  FormatDecimal(out, value.payload.byte);
   return true;
 }
 
@@ -260,7 +287,7 @@ bool CPrimitiveShort::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
 
 bool CPrimitiveShort::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
                                   CStringBufferA&) const {
-  out.Format("%d", static_cast<int>(value.payload.int16));
+  FormatDecimal(out, value.payload.int16);
   return true;
 }
 
@@ -287,7 +314,7 @@ bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
 
 bool CPrimitiveInt::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
                                 CStringBufferA&) const {
-  out.Format("%d", static_cast<int>(value.payload.int32));
+  FormatDecimal(out, value.payload.int32);
   return true;
 }
 
@@ -319,7 +346,7 @@ bool CPrimitiveUINT32::FormatValue(CStringBufferA& out, const ValueNode& value, 
   const NameResolver resolver = CurrentNameResolver;
   out.Clear(false);
   if (!AppendResolvedName(out, resolver, word, name_hash)) {
-    out.Format("%u", word);
+    AppendDecimal(out, word);
   }
   if (resolver.function != nullptr) {
     if (const char* text = resolver.function(word, kResolveHashComment, resolver.context)) {
@@ -360,7 +387,7 @@ bool CPrimitivePointer::FormatValue(CStringBufferA& out, const ValueNode& value,
   const NameResolver resolver = CurrentNameResolver;
   out.Assign("@");
   if (!AppendResolvedName(out, resolver, id, name_hash)) {
-    out.AppendFormat("%u", id);
+    AppendDecimal(out, id);
   }
   const char* text = resolver.function == nullptr
                          ? nullptr

@@ -34,17 +34,17 @@
 //   Class      Parses                                          Prints
 //   ---------  ----------------------------------------------  ----------------------------------
 //   Bool       true | false                                    true, false
-//   Byte       number, clamped to -128..127                    %d
-//   Short      number, clamped to -32768..32767                %d
-//   Int        number, low 32 bits of the integer part, with   %d
+//   Byte       number, clamped to -128..127                    decimal (FormatDecimal)
+//   Short      number, clamped to -32768..32767                decimal
+//   Int        number, low 32 bits of the integer part, with   decimal
 //              its sign (modulo 2^32, no clamping)
 //   Float      f                                               float text (types/float_text.h)
 //   Vec2..     f "," f ... (2, 3, 4 or 6 components)           components joined by ","
 //   Quat       4 components, then normalised unless already    components joined by ","
 //              of unit length (NormaliseParsedQuaternion)
-//   UINT32     number (low 32 bits of the integer part, sign   'name' (quoted) or %u
+//   UINT32     number (low 32 bits of the integer part, sign   'name' (quoted) or decimal
 //              ignored) | identifier | 'name' (its NameHash)
-//   Pointer    "@" then one of the UINT32 forms                @'name' or @%u
+//   Pointer    "@" then one of the UINT32 forms                @'name' or @decimal
 //   String     the whole text, unchanged, without tokens       escaped string form, no quotes
 //
 //   f = a number (its correctly rounded double, then rounded to float) or [+-]INF or [+-]NAN.
@@ -96,6 +96,11 @@ QVX_PRIMITIVE_CLASS(CPrimitiveAABBox);
 QVX_PRIMITIVE_CLASS(CPrimitiveString);
 
 #undef QVX_PRIMITIVE_CLASS
+
+/// Replaces the text of `out` by the decimal text of `value`, as "%d" prints it.
+void FormatDecimal(CStringBufferA& out, int32_t value);
+/// Appends the decimal text of `value`, as "%u" prints it.
+void AppendDecimal(CStringBufferA& out, uint32_t value);
 
 /// The comment of a pointer value that no resolver names.
 inline constexpr const char* kExternalObjectComment = "External object";
