@@ -68,8 +68,11 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction) {
   }
 }
 
-bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects, ObjectIdTable& ids) {
+namespace {
+
+// LoadObjects and ScanObjects: the same walk over the stream, keeping the fields or not.
+bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
+                 ValueObjectList& objects, ObjectIdTable& ids, bool keep_fields) {
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   bool loaded = true;
   while (reader.RemainingBits() >= 32) {
@@ -86,9 +89,12 @@ bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
       break;
     }
     const ClassType* class_type = registry.Find(class_hash);
-    if (class_type == nullptr ||
-        !DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget) ||
-        reader.failed) {
+    const bool read =
+        class_type != nullptr &&
+        (keep_fields
+             ? DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget)
+             : ValidateObjectFields(registry, core_types, *class_type, reader, &budget));
+    if (!read || reader.failed) {
       loaded = false;
       break;
     }
@@ -108,6 +114,18 @@ bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
     ReleaseObjects(objects);
   }
   return loaded;
+}
+
+}  // namespace
+
+bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
+                 ValueObjectList& objects, ObjectIdTable& ids) {
+  return ReadObjects(reader, registry, core_types, objects, ids, true);
+}
+
+bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
+                 ValueObjectList& objects, ObjectIdTable& ids) {
+  return ReadObjects(reader, registry, core_types, objects, ids, false);
 }
 
 BinLoadResult LoadBinTypes(const uint8_t* bytes, uint32_t size, TypeRegistry& registry,
@@ -166,15 +184,20 @@ bool WriteBinObjects(const TypeRegistry& registry, const CoreTypeTable& core_typ
   // The stream starts on a whole byte; the bits left in the last byte stay zero.
   BitWriter writer(out, out.size * 8);
   for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    writer.WriteWord(object->type_hash);
-    writer.WriteWord(object->name);
-    const ClassType* class_type = registry.Find(object->type_hash);
-    if (class_type == nullptr ||
-        !EncodeObjectFields(*object, registry, core_types, *class_type, writer) || writer.failed) {
+    if (!WriteBinObject(registry, core_types, *object, writer)) {
       return false;
     }
   }
   return !writer.failed;
+}
+
+bool WriteBinObject(const TypeRegistry& registry, const CoreTypeTable& core_types,
+                    const ValueNode& object, BitWriter& writer) {
+  writer.WriteWord(object.type_hash);
+  writer.WriteWord(object.name);
+  const ClassType* class_type = registry.Find(object.type_hash);
+  return class_type != nullptr &&
+         EncodeObjectFields(object, registry, core_types, *class_type, writer) && !writer.failed;
 }
 
 BinWriteResult WriteBinFile(TypeRegistry& registry, const ReferencedTypeSet& types,

@@ -67,6 +67,42 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction);
                                const CoreTypeTable& core_types, ValueObjectList& objects,
                                ObjectIdTable& ids);
 
+/// LoadObjects without the fields: every object is checked exactly as LoadObjects checks it
+/// (ValidateObjectFields under one budget for the stream, so the same streams fail), but each
+/// object appended to `objects` and entered in `ids` is only its top-level node (class hash and
+/// ID, no children). A later pass decodes the fields of each object in turn from a reader over
+/// the same stream (ReadObjectFieldsInOrder), so only one object's tree is in memory at a time.
+/// On failure every object of `objects` is released and `ids` is cleared.
+[[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
+                               const CoreTypeTable& core_types, ValueObjectList& objects,
+                               ObjectIdTable& ids);
+
+/// The second pass over a stream that ScanObjects accepted: for each object of the list from
+/// `first`, in order, reads its class hash and ID from `reader` (which must start where the
+/// scan started), decodes its fields into it, calls `visit(const ValueNode&)` and releases the
+/// fields again (ReleaseValue). Stops and returns false when a decode fails (the pool yields
+/// no node) or `visit` returns false; the object in hand has its fields released either way.
+template <typename Visit>
+[[nodiscard]] bool ReadObjectFieldsInOrder(BitReader& reader, const TypeRegistry& registry,
+                                           const CoreTypeTable& core_types, ValueNode* first,
+                                           Visit&& visit) {
+  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
+  for (ValueNode* object = first; object != nullptr; object = object->next) {
+    reader.Read(32);
+    reader.Read(32);
+    const ClassType* class_type = registry.Find(object->type_hash);
+    const bool done =
+        class_type != nullptr &&
+        DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget) &&
+        !reader.failed && visit(static_cast<const ValueNode&>(*object));
+    ReleaseValue(*object);
+    if (!done) {
+      return false;
+    }
+  }
+  return true;
+}
+
 /// Outcome of loading a .bin file, by the phase that failed.
 enum class BinLoadResult {
   kOk,
@@ -98,6 +134,12 @@ enum class BinLoadResult {
 /// `registry`, an object cannot be encoded (EncodeObjectFields) or the buffer cannot grow.
 [[nodiscard]] bool WriteBinObjects(const TypeRegistry& registry, const CoreTypeTable& core_types,
                                    const ValueObjectList& objects, ByteBuffer& out);
+
+/// Appends one object of the object stream at the writer's position: its class hash, its object
+/// ID and its fields, as WriteBinObjects does for each object of its list. Fails when the
+/// object's class is not in `registry`, it cannot be encoded or the writer has failed.
+[[nodiscard]] bool WriteBinObject(const TypeRegistry& registry, const CoreTypeTable& core_types,
+                                  const ValueNode& object, BitWriter& writer);
 
 /// Outcome of writing a .bin file, by the phase that failed.
 enum class BinWriteResult {

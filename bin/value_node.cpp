@@ -37,6 +37,56 @@ constexpr StorageRow kStorageRows[] = {
     {kUnnamedStringHashC, kCStringHash},
 };
 
+// The rows as a switch: every value of a decode asks for its storage form, and a switch takes
+// a handful of compares where a scan of the rows takes twenty.
+constexpr uint32_t StorageSwitch(uint32_t type_hash) {
+  switch (type_hash) {
+    case kCBoolHash:
+      return kCBoolHash;
+    case kCByteHash:
+      return kCByteHash;
+    case kCShortHash:
+      return kCShortHash;
+    case kCIntHash:
+      return kCIntHash;
+    case kCFloatHash:
+    case kCAngleHash:
+      return kCFloatHash;
+    case kCVector2Hash:
+      return kCVector2Hash;
+    case kCVector3Hash:
+      return kCVector3Hash;
+    case kCVector4Hash:
+    case kCColorHash:
+    case kCQuatHash:
+      return kCVector4Hash;
+    case kCAxisAlignedBoundingBoxHash:
+      return kCAxisAlignedBoundingBoxHash;
+    case kCHashHash:
+    case kCStringHashHash:
+    case kCTextIDHash:
+    case kCPointerHash:
+      return kCHashHash;
+    case kCStringHash:
+    case kUnnamedStringHashA:
+    case kUnnamedStringHashB:
+    case kUnnamedStringHashC:
+      return kCStringHash;
+    default:
+      return 0;
+  }
+}
+
+constexpr bool SwitchMatchesRows() {
+  for (const StorageRow& row : kStorageRows) {
+    if (StorageSwitch(row.type_hash) != row.storage_hash) {
+      return false;
+    }
+  }
+  return StorageSwitch(0) == 0 && StorageSwitch(kCPointerHash + 1) == 0;
+}
+static_assert(SwitchMatchesRows(), "the storage switch and its rows disagree");
+
 constexpr uint32_t kArrayKind = static_cast<uint32_t>(ValueKind::kArray);
 constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
 
@@ -50,6 +100,38 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
 // ---------------------------------------------------------------------------------------------
 // Decoding (and measuring, when `out` is set).
 
+// What a field type hash names: a core type, else a class, else nothing (both null).
+struct FieldTypes {
+  const CCoreType* core;
+  const ClassType* nested;
+};
+
+// Remembers the lookups of one walk: an object's fields repeat a few type hashes many times
+// (array elements, classes in arrays), and a probe here is far cheaper than two table finds.
+class FieldTypeCache {
+ public:
+  FieldTypes Find(const TypeRegistry& registry, const CoreTypeTable& core_types,
+                  uint32_t type_hash) {
+    Entry& entry = entries_[(type_hash * 0x9E3779B1u) >> (32 - kSlotBits)];
+    if (!entry.filled || entry.type_hash != type_hash) {
+      entry.types.core = FindCoreType(core_types, type_hash);
+      entry.types.nested = entry.types.core == nullptr ? registry.Find(type_hash) : nullptr;
+      entry.type_hash = type_hash;
+      entry.filled = true;
+    }
+    return entry.types;
+  }
+
+ private:
+  static constexpr uint32_t kSlotBits = 4;
+  struct Entry {
+    FieldTypes types;
+    uint32_t type_hash;
+    bool filled;
+  };
+  Entry entries_[1u << kSlotBits] = {};
+};
+
 struct DecodeWalk {
   const TypeRegistry& registry;
   const CoreTypeTable& core_types;
@@ -57,6 +139,12 @@ struct DecodeWalk {
   DecodeBudget& budget;
   CStringBufferA* out;  // null: decode only
   uint32_t base_position;
+  // Set when only validating: every value is read into this one node instead of a new child,
+  // and nothing is appended to any parent.
+  ValueNode* scratch = nullptr;
+  FieldTypeCache types;
+
+  FieldTypes Find(uint32_t type_hash) { return types.Find(registry, core_types, type_hash); }
 };
 
 ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_t type_hash,
@@ -64,10 +152,18 @@ ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_
   if (walk.budget.nodes_left == 0) {
     return nullptr;
   }
-  ValueNode* child = AppendChildValue(parent, name, type_hash, as_array, storage_override);
-  if (child != nullptr) {
-    --walk.budget.nodes_left;
+  ValueNode* child;
+  if (walk.scratch != nullptr) {
+    // The scratch node holds no text here: a string read into it was released at once.
+    child = walk.scratch;
+    InitValue(*child, type_hash, as_array, storage_override);
+  } else {
+    child = AppendChildValue(parent, name, type_hash, as_array, storage_override);
+    if (child == nullptr) {
+      return nullptr;
+    }
   }
+  --walk.budget.nodes_left;
   return child;
 }
 
@@ -81,7 +177,11 @@ bool DecodeCoreValue(DecodeWalk& walk, const CCoreType& core, const FieldInfo& f
   if (child == nullptr || child->IsCompound()) {
     return false;
   }
-  return core.ReadValue(walk.reader, field, *child);
+  const bool read = core.ReadValue(walk.reader, field, *child);
+  if (child == walk.scratch && child->kind == kCStringHash) {
+    child->payload.text.Release();
+  }
+  return read;
 }
 
 bool DecodeClassValue(DecodeWalk& walk, const ClassType& nested, const FieldInfo& field,
@@ -110,7 +210,8 @@ bool DecodeArray(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
   if (count == 0) {
     return true;  // nothing more in the stream, and the element type need not be known
   }
-  if (const CCoreType* core = FindCoreType(walk.core_types, field.type_hash)) {
+  const FieldTypes types = walk.Find(field.type_hash);
+  if (const CCoreType* core = types.core) {
     for (uint32_t i = 0; i < count; ++i) {
       if (!DecodeCoreValue(walk, *core, field, *array, 0)) {
         return false;
@@ -118,7 +219,7 @@ bool DecodeArray(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
     }
     return true;
   }
-  const ClassType* nested = walk.registry.Find(field.type_hash);
+  const ClassType* nested = types.nested;
   if (nested == nullptr) {
     return false;
   }
@@ -135,10 +236,11 @@ bool DecodeField(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
   if (field.IsArray()) {
     return DecodeArray(walk, field, parent, path, depth);
   }
-  if (const CCoreType* core = FindCoreType(walk.core_types, field.type_hash)) {
+  const FieldTypes types = walk.Find(field.type_hash);
+  if (const CCoreType* core = types.core) {
     return DecodeCoreValue(walk, *core, field, parent, field.name_hash);
   }
-  const ClassType* nested = walk.registry.Find(field.type_hash);
+  const ClassType* nested = types.nested;
   if (nested == nullptr) {
     return false;
   }
@@ -228,12 +330,26 @@ bool EncodeArray(EncodeWalk& walk, const FieldInfo& field, const ValueNode& arra
 
 bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& class_type,
                   uint32_t depth) {
+  // Children usually stand in field order. While they do, the child after the last one found
+  // is the field's value, unless an earlier field (and so an earlier child) has the same name:
+  // `names_seen` has a bit per name hash of the fields passed, and any hit takes the search.
+  const ValueNode* in_order = value.IsCompound() ? value.payload.children.first : nullptr;
+  uint64_t names_seen = 0;
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
     if (!value.IsCompound() || value.payload.children.count == 0) {
       return false;
     }
-    const ValueNode* child = FindChildValue(value, field.name_hash);
+    const uint64_t name_bit = uint64_t{1} << (field.name_hash & 63);
+    const ValueNode* child;
+    if (in_order != nullptr && in_order->name == field.name_hash && (names_seen & name_bit) == 0) {
+      child = in_order;
+      in_order = in_order->next;
+    } else {
+      child = FindChildValue(value, field.name_hash);
+      in_order = nullptr;
+    }
+    names_seen |= name_bit;
     if (child == nullptr || child->type_hash != field.type_hash) {
       return false;
     }
@@ -258,14 +374,7 @@ bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& cla
 
 bool IsCoreTypeHash(uint32_t type_hash) { return StorageTypeOf(type_hash) != 0; }
 
-uint32_t StorageTypeOf(uint32_t type_hash) {
-  for (const StorageRow& row : kStorageRows) {
-    if (row.type_hash == type_hash) {
-      return row.storage_hash;
-    }
-  }
-  return 0;
-}
+uint32_t StorageTypeOf(uint32_t type_hash) { return StorageSwitch(type_hash); }
 
 void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t storage_override) {
   std::memset(&node.payload, 0, sizeof(node.payload));
@@ -275,7 +384,7 @@ void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t stor
     node.kind = kArrayKind;
     return;
   }
-  const uint32_t storage = StorageTypeOf(storage_override != 0 ? storage_override : type_hash);
+  const uint32_t storage = StorageSwitch(storage_override != 0 ? storage_override : type_hash);
   if (storage == 0) {
     node.kind = kCompoundKind;
     return;
@@ -311,6 +420,7 @@ ValueNode* NewObjectValue(uint32_t class_hash, uint32_t object_id) {
 
 ValueNode* AppendChildValue(ValueNode& parent, uint32_t name, uint32_t type_hash, bool as_array,
                             uint32_t storage_override) {
+  // NewValueNode zeroes the whole record; InitValue then sets everything but `next`.
   ValueNode* child = NewValueNode();
   if (child == nullptr) {
     return nullptr;
@@ -390,9 +500,20 @@ bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
                         const CoreTypeTable& core_types, const ClassType& class_type,
                         BitReader& reader, DecodeBudget* budget) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
-  DecodeWalk walk{registry, core_types, reader, budget != nullptr ? *budget : own_budget,
-                  nullptr,  0};
+  DecodeWalk walk{registry, core_types, reader,  budget != nullptr ? *budget : own_budget,
+                  nullptr,  0,          nullptr, {}};
   return DecodeFields(walk, parent, class_type, "", 0);
+}
+
+bool ValidateObjectFields(const TypeRegistry& registry, const CoreTypeTable& core_types,
+                          const ClassType& class_type, BitReader& reader, DecodeBudget* budget) {
+  DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
+  ValueNode scratch;
+  std::memset(static_cast<void*>(&scratch), 0, sizeof scratch);
+  scratch.kind = kCompoundKind;
+  DecodeWalk walk{registry, core_types, reader,   budget != nullptr ? *budget : own_budget,
+                  nullptr,  0,          &scratch, {}};
+  return DecodeFields(walk, scratch, class_type, "", 0);
 }
 
 bool EncodeObjectFields(const ValueNode& value, const TypeRegistry& registry,
@@ -407,7 +528,7 @@ bool PrintObjectBitRanges(ValueNode& parent, const TypeRegistry& registry,
                           BitReader& reader, uint32_t base_position, const char* parent_path,
                           CStringBufferA& out, DecodeBudget* budget) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
-  DecodeWalk walk{registry, core_types,   reader, budget != nullptr ? *budget : own_budget,
-                  &out,     base_position};
+  DecodeWalk walk{registry, core_types,    reader,  budget != nullptr ? *budget : own_budget,
+                  &out,     base_position, nullptr, {}};
   return DecodeFields(walk, parent, class_type, parent_path != nullptr ? parent_path : "", 0);
 }

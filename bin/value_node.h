@@ -123,6 +123,15 @@ class OwnedObjectList : public ValueObjectList {
                                       const CoreTypeTable& core_types, const ClassType& class_type,
                                       BitReader& reader, DecodeBudget* budget = nullptr);
 
+/// Reads the fields of `class_type` from `reader` exactly as DecodeObjectFields does, with the
+/// same failures and the same use of `budget` (one node's worth per value), but keeps nothing:
+/// every value is read into one scratch node and dropped, so no node is taken from the pool.
+/// On success the reader stands where DecodeObjectFields would leave it.
+[[nodiscard]] bool ValidateObjectFields(const TypeRegistry& registry,
+                                        const CoreTypeTable& core_types,
+                                        const ClassType& class_type, BitReader& reader,
+                                        DecodeBudget* budget = nullptr);
+
 /// Writes the fields of `class_type` from the compound `value` in declaration order. Each field
 /// is the first child with the field's name hash; the order of the children does not matter and
 /// children that no field names are not written. Fails when a field has no child, when the

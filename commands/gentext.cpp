@@ -1,9 +1,15 @@
 // commands/gentext.cpp - the gentext command: converts a .bin file into a text document.
 //
-// The file is loaded whole (types, then every object) before any text is produced, so the
-// dictionaries can name every object of the file wherever it is referenced. The document is
-// built in memory and written in one atomic step at the end: a failure at any earlier point
-// leaves no output file, and an existing file of that name keeps its content.
+// The file is read in two passes over its object stream. The first checks every object as a
+// full load would (same failures, same messages) but keeps only each object's top-level node,
+// its class and ID, so the dictionaries can name every object of the file and every pointer
+// comment can name its target's class wherever it is referenced. The second decodes one object
+// at a time, writes it and releases its values again, so memory holds the file's bytes, the
+// top-level nodes and the text, never every object's values at once. The document is built in
+// memory and written in one atomic step at the end: a failure at any earlier point leaves no
+// output file, and an existing file of that name keeps its content.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "bin/bin_file.h"
@@ -29,24 +35,44 @@ const char* const kHelp[] = {
     "[output file] - Output text file, defaults to inputfile.txt\n",
 };
 
-// Reads the input and decodes its types and objects, printing the progress lines and the
-// failure message of the phase that fails.
-bool LoadInput(const char* input, TypeRegistry& registry, CoreTypeTable& core_types,
-               ValueObjectList& objects, ObjectIdTable& ids) {
-  // The objects own copies of their strings, so the file's bytes go once loading is done.
-  ByteBuffer file(kGranuleBytes);
-  uint32_t objects_offset = 0;
+// The text of a document is typically two to three times the size of the object stream it
+// comes from; reserving twice the stream up front spares most of the growth steps, and what
+// remains grows by doubling.
+constexpr uint64_t kReservedTextPerStreamByte = 2;
+
+// Reads the input and checks its types and objects, printing the progress lines and the failure
+// message of the phase that fails. The file's bytes stay in `file` for the second pass.
+bool LoadInput(const char* input, ByteBuffer& file, TypeRegistry& registry,
+               CoreTypeTable& core_types, ValueObjectList& objects, ObjectIdTable& ids,
+               uint32_t& objects_offset) {
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) {
     return false;
   }
   std::printf("Loading objects...\n");
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
-  if (!BuildCoreTypeTable(core_types) || !LoadObjects(reader, registry, core_types, objects, ids)) {
+  if (!BuildCoreTypeTable(core_types) || !ScanObjects(reader, registry, core_types, objects, ids)) {
     std::printf("Failed to load objects.\n");
     return false;
   }
   std::printf("Finished loading objects.\n");
   return true;
+}
+
+// Decodes and writes every object in stream order, one at a time.
+bool GenerateText(const ByteBuffer& file, uint32_t objects_offset, const TypeRegistry& registry,
+                  const CoreTypeTable& core_types, ValueNode* first, CStringBufferA& text) {
+  const uint32_t stream_bytes = file.size - objects_offset;
+  const uint64_t reserve = std::min<uint64_t>(
+      uint64_t{stream_bytes} * kReservedTextPerStreamByte + kGranuleBytes, kMaxDocumentBytes);
+  text.Reserve(static_cast<uint32_t>(reserve));
+  TStringBufferA<512> value_scratch;
+  TStringBufferA<512> comment_scratch;
+  BitReader reader(file.data + objects_offset, stream_bytes);
+  return ReadObjectFieldsInOrder(reader, registry, core_types, first, [&](const ValueNode& object) {
+    const ClassType* class_type = registry.Find(object.type_hash);
+    return class_type != nullptr && WriteObject(object, *class_type, text, value_scratch, registry,
+                                                core_types, comment_scratch);
+  });
 }
 
 }  // namespace
@@ -68,13 +94,18 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   NameDictionaries dictionaries;
   LoadNameDictionaries(dictionaries, exe_folder, &registry, &ids);
 
-  if (!LoadInput(input, registry, core_types, objects, ids)) {
+  ByteBuffer file(kGranuleBytes);
+  uint32_t objects_offset = 0;
+  if (!LoadInput(input, file, registry, core_types, objects, ids, objects_offset)) {
     return kExitFailure;
   }
 
   std::printf("Generating output...\n");
   CStringBufferA text;
-  if (!WriteDocument(objects.head, registry, core_types, text)) return kExitFailure;
+  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, text)) {
+    std::printf("Failed to generate output.\n");
+    return kExitFailure;
+  }
   std::printf("Finished generating output.\n");
 
   return WriteTextOutput(output.data, text);

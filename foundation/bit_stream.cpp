@@ -71,7 +71,7 @@ void WriteBits(uint8_t* data, uint32_t position, uint32_t n, uint32_t value) {
 BitReader::BitReader(const uint8_t* bytes, uint32_t byte_count)
     : data(bytes), size(byte_count), failed(byte_count >= kMaxStreamBytes) {}
 
-uint32_t BitReader::Read(uint32_t n) {
+uint32_t BitReader::ReadSlow(uint32_t n) {
   if (failed || n == 0) return 0;
   // 64-bit arithmetic: position + n may not fit in 32 bits.
   if (n > 32 || uint64_t{position} + n > uint64_t{size} * 8) {
@@ -122,8 +122,14 @@ void BitReader::ReadBitString(CStringBufferA& target) {
     std::memcpy(out, in, count);
   } else {
     // Character i spans bytes i and i + 1; the last of these is inside the range because
-    // all count characters are.
-    for (uint32_t i = 0; i < count; ++i) {
+    // all count characters are. While a whole word of the range lies ahead, one load gives
+    // seven whole characters (the eighth byte of each store is rewritten by the next).
+    uint32_t i = 0;
+    const uint32_t first_byte = position >> 3;
+    for (; i + 8 <= count && HasWord(first_byte + i, size); i += 7) {
+      StoreLe64(reinterpret_cast<uint8_t*>(out + i), LoadLe64(in + i) >> shift);
+    }
+    for (; i < count; ++i) {
       out[i] = static_cast<char>((in[i] >> shift) | (in[i + 1] << (8 - shift)));
     }
   }

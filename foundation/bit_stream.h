@@ -20,7 +20,9 @@
 // a reader over a larger range starts failed, and a writer fails rather than reach it.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/byte_buffer.h"
 
@@ -48,8 +50,21 @@ struct BitReader {
   BitReader(const uint8_t* bytes, uint32_t byte_count);
 
   /// Reads n bits (1..32). Past the end, or a width above 32: sets failed, yields 0, keeps the
-  /// position. A width of 0 reads nothing and yields 0.
-  uint32_t Read(uint32_t n);
+  /// position. A width of 0 reads nothing and yields 0. Inline for a field with a whole 64-bit
+  /// word of the range from its first byte on (one load); otherwise ReadSlow does the checks.
+  uint32_t Read(uint32_t n) {
+    const uint32_t byte = position >> 3;
+    if (failed || n - 1 >= 32 || uint64_t{byte} + 8 > size) return ReadSlow(n);
+    uint64_t word;
+    std::memcpy(&word, data + byte, sizeof word);
+    if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+    const uint32_t value =
+        static_cast<uint32_t>((word >> (position & 7)) & ((uint64_t{1} << n) - 1));
+    position += n;
+    return value;
+  }
+  /// Read for every case: past the end, a width of 0 or above 32, a failed reader, the tail.
+  uint32_t ReadSlow(uint32_t n);
   /// Reads a VarUInt; yields 0 when failed.
   uint32_t ReadVarUInt();
   /// Reads a BitString into `target`. When the length cannot be read the target is untouched.

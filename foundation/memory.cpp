@@ -8,6 +8,10 @@ void* MemoryInterface::Allocate(std::size_t bytes) { return std::malloc(bytes ==
 
 void MemoryInterface::Free(void* block) { std::free(block); }
 
+void* MemoryInterface::Reallocate(void* block, std::size_t bytes) {
+  return std::realloc(block, bytes == 0 ? 1 : bytes);
+}
+
 void* MemoryInterface::AllocateOrExit(std::size_t bytes) {
   void* block = Allocate(bytes);
   if (block == nullptr) {

@@ -12,6 +12,10 @@ struct MemoryInterface {
   [[nodiscard]] static void* Allocate(std::size_t bytes);
   /// Gives a block obtained from Allocate back; null is ignored.
   static void Free(void* block);
+  /// Resizes a block from Allocate to at least `bytes` bytes, keeping its first bytes up to the
+  /// smaller size, and returns it (it may move). On failure returns null and `block` stays as
+  /// it was. The runtime may move large blocks by remapping pages instead of copying them.
+  [[nodiscard]] static void* Reallocate(void* block, std::size_t bytes);
   /// Allocate for growth paths that have no failure result (string buffers): when no block can
   /// be supplied the process stops with "Out of memory." on standard error and exit status 1.
   [[nodiscard]] static void* AllocateOrExit(std::size_t bytes);

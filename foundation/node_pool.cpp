@@ -1,4 +1,4 @@
-// foundation/node_pool.cpp - block carving and the locked free list shared by every pool.
+// foundation/node_pool.cpp - block carving, shutdown and the counts shared by every pool.
 #include "foundation/node_pool.h"
 
 #include <cstddef>
@@ -7,47 +7,28 @@
 
 NodePoolCore::~NodePoolCore() { Shutdown(); }
 
-void* NodePoolCore::AllocateSlot() {
-  // The flag is read before the lock: a pool that has shut down may already have dropped it.
-  if (is_shut_down()) {
-    return nullptr;
+bool NodePoolCore::CarveBlock() {
+  const std::size_t block_bytes =
+      first_slot_offset_ + static_cast<std::size_t>(slot_bytes_) * nodes_per_block_;
+  auto* block = static_cast<std::byte*>(MemoryInterface::Allocate(block_bytes));
+  if (block == nullptr) {
+    return false;
   }
-  std::lock_guard<std::mutex> guard(lock_);
-  if (free_head_ == nullptr) {
-    const std::size_t block_bytes =
-        first_slot_offset_ + static_cast<std::size_t>(slot_bytes_) * nodes_per_block_;
-    auto* block = static_cast<std::byte*>(MemoryInterface::Allocate(block_bytes));
-    if (block == nullptr) {
-      return nullptr;
-    }
-    block_head_ = ::new (block) BlockLink{block_head_};
-    // Thread the new nodes in address order, so the block is handed out front to back.
-    std::byte* first = block + first_slot_offset_;
-    FreeLink* next = nullptr;
-    for (uint32_t i = nodes_per_block_; i-- > 0;) {
-      next = ::new (first + static_cast<std::size_t>(i) * slot_bytes_) FreeLink{next};
-    }
-    free_head_ = next;
-    free_count_ += nodes_per_block_;
-    total_count_ += nodes_per_block_;
+  block_head_ = ::new (block) BlockLink{block_head_};
+  // Thread the new nodes in address order, so the block is handed out front to back.
+  std::byte* first = block + first_slot_offset_;
+  FreeLink* next = nullptr;
+  for (uint32_t i = nodes_per_block_; i-- > 0;) {
+    next = ::new (first + static_cast<std::size_t>(i) * slot_bytes_) FreeLink{next};
   }
-  FreeLink* slot = free_head_;
-  free_head_ = slot->next;
-  --free_count_;
-  return slot;
-}
-
-void NodePoolCore::FreeSlot(void* slot) {
-  if (slot == nullptr || is_shut_down()) {
-    return;
-  }
-  std::lock_guard<std::mutex> guard(lock_);
-  free_head_ = ::new (slot) FreeLink{free_head_};
-  ++free_count_;
+  free_head_ = next;
+  free_count_ += nodes_per_block_;
+  total_count_ += nodes_per_block_;
+  return true;
 }
 
 void NodePoolCore::Shutdown() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<PoolSpinLock> guard(lock_);
   if (shut_down_.exchange(true, std::memory_order_acq_rel)) {
     return;
   }
@@ -63,11 +44,11 @@ void NodePoolCore::Shutdown() {
 }
 
 uint32_t NodePoolCore::free_count() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<PoolSpinLock> guard(lock_);
   return free_count_;
 }
 
 uint32_t NodePoolCore::total_count() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<PoolSpinLock> guard(lock_);
   return total_count_;
 }

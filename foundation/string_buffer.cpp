@@ -108,12 +108,14 @@ void CStringBufferA::Clear(bool release) { ClearHeap(release); }
 void CStringBufferA::ReserveHeap(uint32_t n) {
   if (n <= capacity) return;
   const uint32_t new_capacity = NarrowRequest(RoundUpToGrowthStep(n));
-  char* block = static_cast<char*>(MemoryInterface::AllocateOrExit(new_capacity));
+  char* block;
   if (IsHeapOwned()) {
-    // length < capacity holds for every owned block, so the NUL comes along.
-    std::memcpy(block, data, std::size_t{length} + 1);
-    MemoryInterface::Free(data);
+    // Resizing in place keeps the text (and its NUL, since length < capacity) without a copy
+    // where the runtime can remap a large block, so a growing document never holds two copies.
+    block = static_cast<char*>(MemoryInterface::Reallocate(data, new_capacity));
+    if (block == nullptr) ExitOutOfMemory();
   } else {
+    block = static_cast<char*>(MemoryInterface::AllocateOrExit(new_capacity));
     block[0] = '\0';
   }
   data = block;
@@ -139,7 +141,8 @@ void CStringBufferA::ReserveInline(uint32_t n, char* storage, uint32_t inline_ca
   if (n <= inline_capacity && (data == storage || data == SharedEmptyString)) {
     data = storage;
     if (length == 0) storage[0] = '\0';
-    capacity = n;
+    // The whole inline storage is there anyway; granting it spares later appends a call.
+    capacity = inline_capacity;
     return;
   }
   if (data == storage) {
@@ -183,8 +186,7 @@ uint32_t CStringBufferA::Append(const char* text) {
   return Append(text, NarrowRequest(std::strlen(text)));
 }
 
-void CStringBufferA::ReserveForAppend(uint64_t needed) {
-  if (needed <= capacity) return;
+void CStringBufferA::GrowForAppend(uint64_t needed) {
   uint64_t request = needed;
   if (capacity >= kGeometricGrowthFrom) {
     // Large texts (whole documents) double, so appending hundreds of megabytes costs linear
@@ -192,22 +194,6 @@ void CStringBufferA::ReserveForAppend(uint64_t needed) {
     request = std::max(needed, std::min(uint64_t{capacity} * 2, kLargestDoubling));
   }
   Reserve(NarrowRequest(request));
-}
-
-uint32_t CStringBufferA::Append(const char* bytes, uint32_t count) {
-  ReserveForAppend(uint64_t{length} + count + 1);
-  if (count != 0) std::memcpy(data + length, bytes, count);
-  length += count;
-  data[length] = '\0';
-  return length;
-}
-
-uint32_t CStringBufferA::AppendChar(char c) {
-  ReserveForAppend(uint64_t{length} + 2);
-  data[length] = c;
-  ++length;
-  data[length] = '\0';
-  return length;
 }
 
 uint32_t CStringBufferA::Format(const char* format, ...) {

@@ -4,7 +4,7 @@
 // CStringBuffer holds 16-bit text. A buffer is in one of three states:
 //
 //   empty   data == the shared empty string, capacity 0, length 0 (owns nothing)
-//   inline  TStringBufferA only: data == the inline storage, capacity <= N
+//   inline  TStringBufferA only: data == the inline storage, capacity == N
 //   heap    data == a block of exactly `capacity` characters from the MemoryInterface
 //
 // Heap capacities are multiples of 256 characters; appending to a text of 64 KiB or more
@@ -26,6 +26,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__GNUC__)
 #define QVX_PRINTF_FORMAT(fmt_index, args_index) \
@@ -62,9 +63,22 @@ class CStringBufferA {
   /// Appends a NUL-terminated text; returns the new length.
   uint32_t Append(const char* text);
   /// Appends `count` bytes of `bytes` (which may contain no NUL); returns the new length.
-  uint32_t Append(const char* bytes, uint32_t count);
+  /// Inline: an append that fits the capacity costs a compare and a copy.
+  uint32_t Append(const char* bytes, uint32_t count) {
+    ReserveForAppend(uint64_t{length} + count + 1);
+    if (count != 0) std::memcpy(data + length, bytes, count);
+    length += count;
+    data[length] = '\0';
+    return length;
+  }
   /// Appends one character; returns the new length.
-  uint32_t AppendChar(char c);
+  uint32_t AppendChar(char c) {
+    ReserveForAppend(uint64_t{length} + 2);
+    data[length] = c;
+    ++length;
+    data[length] = '\0';
+    return length;
+  }
   /// Replaces the text by the formatted text; a format that yields nothing empties the buffer.
   uint32_t Format(const char* format, ...) QVX_PRINTF_FORMAT(2, 3);
   /// Appends the formatted text; a format that yields nothing leaves the buffer unchanged.
@@ -80,7 +94,9 @@ class CStringBufferA {
   /// steps, so building a whole document costs linear time.
   static constexpr uint32_t kGeometricGrowthFrom = 64 * 1024;
   /// Makes room for an append that needs `needed` bytes in all (characters and NUL).
-  void ReserveForAppend(uint64_t needed);
+  void ReserveForAppend(uint64_t needed) {
+    if (needed > capacity) GrowForAppend(needed);
+  }
 
   char* data;
   uint32_t capacity;
@@ -89,6 +105,8 @@ class CStringBufferA {
  protected:
   /// The inline storage of TStringBufferA, null for the plain buffer.
   virtual const char* InlineStorage() const { return nullptr; }
+  /// The growing part of ReserveForAppend, out of line.
+  void GrowForAppend(uint64_t needed);
   /// The Reserve of CStringBufferA itself, which TStringBufferA::Reserve builds on.
   void ReserveHeap(uint32_t n);
   /// The Clear of CStringBufferA itself.

@@ -45,15 +45,18 @@ union ValuePayload {
 };
 static_assert(sizeof(float[6]) == 24, "a primitive payload holds up to 24 bytes");
 
-/// One value of an object tree. Nodes come from a pool and are zeroed before use.
+/// One value of an object tree. Nodes come from a pool and are zeroed before use. The fields
+/// are ordered so the record packs into 48 bytes (two 4-byte words, the sibling link, the
+/// 24-byte payload, the name and the array flag) with no padding between them.
 struct ValueNode {
-  uint32_t kind;    // ValueKind or a storage type hash
-  ValueNode* next;  // following sibling in the parent's child list
-  ValuePayload payload;
-  bool is_array;
+  uint32_t kind;       // ValueKind or a storage type hash
   uint32_t type_hash;  // declared type: class, field type, or element type
-  uint32_t name;       // field name hash, object ID for a top-level object, 0 for an element
+  ValueNode* next;     // following sibling in the parent's child list
+  ValuePayload payload;
+  uint32_t name;  // field name hash, object ID for a top-level object, 0 for an element
+  bool is_array;
 
   bool IsArray() const { return kind == static_cast<uint32_t>(ValueKind::kArray); }
   bool IsCompound() const { return kind == static_cast<uint32_t>(ValueKind::kCompound); }
 };
+static_assert(sizeof(void*) != 8 || sizeof(ValueNode) == 48, "a value node fills 48 bytes");

@@ -397,6 +397,46 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
   ByteBuffer again;
   ASSERT_EQ(WriteBinFile(loaded, types, core_.table, objects, again), BinWriteResult::kOk);
   EXPECT_EQ(Bytes(again), file);
+
+  // The two-pass reading: the scan keeps only top-level nodes, the second pass brings each
+  // object's fields back, one object at a time.
+  uint32_t offset = 0;
+  ASSERT_EQ(LoadBinTypes(file.data(), static_cast<uint32_t>(file.size()), loaded, offset),
+            BinLoadResult::kOk);
+  const uint32_t stream_size = static_cast<uint32_t>(file.size()) - offset;
+  OwnedObjectList scanned;
+  ObjectIdTable scanned_ids;
+  BitReader scan(file.data() + offset, stream_size);
+  ASSERT_TRUE(ScanObjects(scan, loaded, core_.table, scanned, scanned_ids));
+  ASSERT_EQ(scanned.count, objects_.count);
+  EXPECT_EQ(scanned_ids.count(), ids.count());
+  const ValueNode* original = objects_.head;
+  BitReader second(file.data() + offset, stream_size);
+  EXPECT_TRUE(ReadObjectFieldsInOrder(second, loaded, core_.table, scanned.head,
+                                      [&](const ValueNode& object) {
+                                        ExpectSameTree(*original, object);
+                                        original = original->next;
+                                        return true;
+                                      }));
+  EXPECT_EQ(original, nullptr);
+  for (const ValueNode* object = scanned.head; object != nullptr; object = object->next) {
+    EXPECT_EQ(object->payload.children.count, 0u);
+  }
+
+  // Scanning fails exactly where loading fails, and stops at the same bit.
+  for (uint32_t length = 0; length <= stream_size; length += 7) {
+    SCOPED_TRACE(length);
+    OwnedObjectList full_objects;
+    OwnedObjectList scan_objects;
+    ObjectIdTable full_ids;
+    ObjectIdTable scan_ids;
+    BitReader full_reader(file.data() + offset, length);
+    BitReader scan_reader(file.data() + offset, length);
+    const bool full = LoadObjects(full_reader, loaded, core_.table, full_objects, full_ids);
+    ASSERT_EQ(ScanObjects(scan_reader, loaded, core_.table, scan_objects, scan_ids), full);
+    EXPECT_EQ(scan_reader.position, full_reader.position);
+    EXPECT_EQ(scan_objects.count, full_objects.count);
+  }
 }
 
 }  // namespace

@@ -100,9 +100,9 @@ TEST(CStringBufferATest, ClearAndNullTextsNeverWriteSharedEmptyString) {
 TEST(TStringBufferATest, ShortTextsStayInlineLongerOnesMoveToHeap) {
   TStringBufferA<32> buffer("abc");
   EXPECT_FALSE(buffer.IsHeapOwned());
-  EXPECT_EQ(buffer.capacity, 4u);
+  EXPECT_EQ(buffer.capacity, 32u);
   buffer.Reserve(20);
-  EXPECT_EQ(buffer.capacity, 20u);
+  EXPECT_EQ(buffer.capacity, 32u);
   const std::string longest(31, 'n');
   buffer.Assign(longest.c_str());
   EXPECT_FALSE(buffer.IsHeapOwned());
