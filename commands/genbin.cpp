@@ -1,11 +1,17 @@
 // commands/genbin.cpp - the genbin command: turns a text document back into a .bin file.
 //
 // The document names no types of its own, so the class types come from the type library beside
-// the executable. The document is parsed whole, every object is validated, and the file is
-// built in memory (header, the class records of exactly the types the document uses, then the
-// objects in document order) and written in one atomic step at the end, so any failure leaves
-// no output behind. The output may not be the input document or the type library.
+// the executable. The document is read one top-level object at a time: each object (with its
+// inline objects) is validated and encoded into the object stream as soon as its closing brace
+// is read, and its nodes go back to the pool, so memory holds the document text, the stream and
+// one object's tree. The messages are still those of three whole phases (every parse error
+// first, then the first object that fails validation, then encoding), since each phase's
+// outcome is only reported once the whole document has been read. At the end the header and
+// the class records of exactly the types the document uses are put in front of the stream and
+// the file is written in one atomic step, so any failure leaves no output behind. The output
+// may not be the input document or the type library.
 #include <cstdio>
+#include <cstring>
 
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
@@ -28,6 +34,58 @@ const char* const kHelp[] = {
     "<Input file> - Input .txt file\n",
     "[output file] - Output bin file, defaults to inputfile.bin\n",
 };
+
+// Validates each object the parser hands over and, while every object so far was valid and
+// encoded, appends it to the object stream; then releases it. Only the first validation
+// failure is kept, as the message of a validation phase that stops there.
+class ObjectEncoder final : public ObjectSink {
+ public:
+  ObjectEncoder(const TypeRegistry& registry, const CoreTypeTable& core_types, ByteBuffer& stream)
+      : registry_(registry), core_types_(core_types), writer_(stream) {}
+
+  void TakeObjects(ValueObjectList& objects) override {
+    for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+      ++object_count;
+      if (validation_failed) {
+        continue;
+      }
+      const ClassType* class_type = FindClassType(registry_, object->type_hash);
+      if (class_type == nullptr ||
+          !ValidateObject(*object, *class_type, registry_, core_types_, object->name, messages)) {
+        validation_failed = true;
+        continue;
+      }
+      if (!encoding_failed && !WriteBinObject(registry_, core_types_, *object, writer_)) {
+        encoding_failed = true;
+      }
+    }
+    ReleaseObjects(objects);
+  }
+
+  uint32_t object_count = 0;
+  bool validation_failed = false;
+  bool encoding_failed = false;
+  CStringBufferA messages;  // the first validation failure
+
+ private:
+  const TypeRegistry& registry_;
+  const CoreTypeTable& core_types_;
+  BitWriter writer_;
+};
+
+// Puts the `front` bytes (header and type section, a whole number of bytes) before the object
+// stream in `stream`, in place. Fails, as the writing of that stream would have, when the whole
+// file reaches the largest stream size.
+bool PrependBytes(ByteBuffer& stream, const ByteBuffer& front) {
+  const uint64_t total = uint64_t{front.size} + stream.size;
+  if (total >= kMaxStreamBytes || !stream.Grow(static_cast<uint32_t>(total))) {
+    return false;
+  }
+  std::memmove(stream.data + front.size, stream.data, stream.size);
+  std::memcpy(stream.data, front.data, front.size);
+  stream.size = static_cast<uint32_t>(total);
+  return true;
+}
 
 }  // namespace
 
@@ -75,8 +133,10 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   Lexer value_lexer;
   ReferencedTypeSet referenced_types;
   OwnedObjectList objects;
-  const bool parsed =
-      ParseDocument(lexer, value_lexer, registry, core_types, referenced_types, objects);
+  ByteBuffer stream(kGranuleBytes);
+  ObjectEncoder encoder(registry, core_types, stream);
+  const bool parsed = ParseDocumentObjects(lexer, value_lexer, registry, core_types,
+                                           referenced_types, objects, encoder);
   if (lexer.diagnostics.length != 0) {
     std::fwrite(lexer.diagnostics.data, 1, lexer.diagnostics.length, stdout);
   }
@@ -86,15 +146,10 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
 
   std::printf("Parsing complete.\n");
   std::printf("Validating data...\n");
-  CStringBufferA messages;
-  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    const ClassType* class_type = FindClassType(registry, object->type_hash);
-    if (class_type == nullptr ||
-        !ValidateObject(*object, *class_type, registry, core_types, object->name, messages)) {
-      std::fwrite(messages.data, 1, messages.length, stdout);
-      std::printf("Data validation failed.\n");
-      return kExitFailure;
-    }
+  if (encoder.validation_failed) {
+    std::fwrite(encoder.messages.data, 1, encoder.messages.length, stdout);
+    std::printf("Data validation failed.\n");
+    return kExitFailure;
   }
   std::printf("Data validation succeeded.\n");
 
@@ -106,15 +161,14 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   }
   std::printf("Successfully serialized typeinfo.\n");
 
-  std::printf("Generating data for %u objects...\n", objects.count);
-  if (!WriteBinObjects(registry, core_types, objects, bin)) {
+  std::printf("Generating data for %u objects...\n", encoder.object_count);
+  if (encoder.encoding_failed || !PrependBytes(stream, bin)) {
     std::printf("Failed to generate data.\n");
     return kExitFailure;
   }
   std::printf("Successfully generated data.\n");
-  ReleaseObjects(objects);
 
-  if (!WriteWholeFile(output.data, bin)) {
+  if (!WriteWholeFile(output.data, stream)) {
     std::printf("Failed to write \"%s\".\n", output.data);
     return kExitFailure;
   }

@@ -3,7 +3,9 @@
 // The parse is one recursive descent over the document lexer; each routine reads exactly the
 // tokens of its rule and returns false at the first error, which Fail reports on the lexer. No
 // value allocates beyond its node and, for strings, its text: the value lexer's buffers are
-// reused from value to value.
+// reused from value to value. What a field's type is (a core type, a built-in value type, a
+// type already entered in the referenced set) is looked up once per field and remembered for
+// the rest of the parse, since the same few fields repeat in every object.
 #include "document/document_parser.h"
 
 #include <cstdarg>
@@ -68,17 +70,30 @@ uint32_t IdentifierHash(const Lexer& lexer) {
   return NameHash(lexer.identifier_value.data, lexer.identifier_value.length);
 }
 
+// What the parser needs to know about the type of one field.
+struct FieldTypes {
+  const FieldInfo* field;  // null: the slot is free
+  const CCoreType* core;   // the field's core type, or null
+  bool builtin;            // the type is a built-in value type (never a referenced type)
+  bool referenced;         // the type has been entered in the referenced set
+};
+
+// Slots of the field lookup cache (direct-mapped by the field's address).
+constexpr uint32_t kFieldCacheBits = 7;
+
 class Parser {
  public:
   Parser(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
          const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
-         ValueObjectList& objects)
+         ValueObjectList& objects, ObjectSink* sink = nullptr)
       : lexer_(lexer),
         value_lexer_(value_lexer),
         class_types_(class_types),
         core_types_(core_types),
         referenced_types_(referenced_types),
-        objects_(objects) {
+        objects_(objects),
+        sink_(sink),
+        field_cache_{} {
     // Warnings about a value are shown under the document's name (and its line, set before
     // each value), since a reset keeps the file name.
     value_lexer_.file_name.Assign(lexer_.file_name.data);
@@ -100,6 +115,14 @@ class Parser {
   bool Reference(uint32_t type_hash) {
     return referenced_types_.FindOrInsert(type_hash) != nullptr;
   }
+  FieldTypes& TypesOf(const FieldInfo& field);
+  // Reference for a field's type, entering it only the first time.
+  bool ReferenceFieldType(FieldTypes& types) {
+    if (!types.referenced) {
+      types.referenced = Reference(types.field->type_hash);
+    }
+    return types.referenced;
+  }
 
   Lexer& lexer_;
   Lexer& value_lexer_;
@@ -107,7 +130,21 @@ class Parser {
   const CoreTypeTable& core_types_;
   ReferencedTypeSet& referenced_types_;
   ValueObjectList& objects_;
+  ObjectSink* sink_;
+  FieldTypes field_cache_[1u << kFieldCacheBits];
 };
+
+FieldTypes& Parser::TypesOf(const FieldInfo& field) {
+  const auto address = reinterpret_cast<uintptr_t>(&field);
+  FieldTypes& slot = field_cache_[(address >> 4) & ((1u << kFieldCacheBits) - 1)];
+  if (slot.field != &field) {
+    slot.field = &field;
+    slot.core = FindCoreType(core_types_, field.type_hash);
+    slot.builtin = IsCoreTypeHash(field.type_hash);
+    slot.referenced = false;
+  }
+  return slot;
+}
 
 bool Parser::Fail(const char* format, ...) {
   // ReportError takes no va_list, so the message is formatted here first.
@@ -156,6 +193,9 @@ bool Parser::ParseDocument() {
     if (!ParseBody(*object, *class_type, 0)) {
       return false;
     }
+    if (sink_ != nullptr) {
+      sink_->TakeObjects(objects_);
+    }
   }
 }
 
@@ -200,7 +240,8 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
     return ParseArray(*array, field, depth);
   }
 
-  if (const CCoreType* core = FindCoreType(core_types_, field.type_hash)) {
+  FieldTypes& types = TypesOf(field);
+  if (const CCoreType* core = types.core) {
     const bool pointer = field.type_hash == kCPointerHash;
     if (pointer) {
       if (kind != TokenKind::kString && kind != TokenKind::kIdentifier) {
@@ -213,7 +254,7 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
     if (value == nullptr) {
       return false;
     }
-    if (!IsCoreTypeHash(field.type_hash) && !Reference(field.type_hash)) {
+    if (!types.builtin && !ReferenceFieldType(types)) {
       return Fail("Couldn't set referenced type.\n");
     }
     if (kind == TokenKind::kIdentifier) {
@@ -236,7 +277,7 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
   if (!value->IsCompound()) {
     return Fail("Unknown type: %u", field.type_hash);
   }
-  if (!Reference(field.type_hash)) {
+  if (!ReferenceFieldType(types)) {
     return Fail("Couldn't set referenced type.\n");
   }
   return ParseBody(*value, *nested, depth + 1);
@@ -248,12 +289,13 @@ bool Parser::ParseArray(ValueNode& array, const FieldInfo& field, uint32_t depth
   if (kind == TokenKind::kCloseBracket) {
     return true;
   }
-  if (!IsCoreTypeHash(field.type_hash) && !Reference(field.type_hash)) {
+  FieldTypes& types = TypesOf(field);
+  if (!types.builtin && !ReferenceFieldType(types)) {
     return Fail("Couldn't set referenced type.\n");
   }
   uint32_t count = 0;
 
-  if (const CCoreType* core = FindCoreType(core_types_, field.type_hash)) {
+  if (const CCoreType* core = types.core) {
     const bool pointer = field.type_hash == kCPointerHash;
     for (;;) {
       if (pointer) {
@@ -379,10 +421,7 @@ ValueNode* Parser::NewPrimitive(ValueNode& parent, uint32_t name, const FieldInf
 bool Parser::ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
                             uint32_t element) {
   Lexer& values = value_lexer_;
-  values.source.Clear(false);
-  values.source.Append(lexer_.string_value.data, lexer_.string_value.length);
-  ResetLexer(values);
-  values.line = lexer_.line;
+  ResetLexerOver(values, lexer_.string_value.data, lexer_.string_value.length, lexer_.line);
 
   if (!core.ParseValue(values, value, nullptr)) {
     // The value lexer's own messages describe a text that is rejected as a whole; the one
@@ -455,6 +494,13 @@ bool ParseDocument(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_t
                    const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
                    ValueObjectList& objects) {
   Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects);
+  return parser.ParseDocument();
+}
+
+bool ParseDocumentObjects(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
+                          const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
+                          ValueObjectList& objects, ObjectSink& sink) {
+  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects, &sink);
   return parser.ParseDocument();
 }
 

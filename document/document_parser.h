@@ -57,6 +57,26 @@
                                  const CoreTypeTable& core_types,
                                  ReferencedTypeSet& referenced_types, ValueObjectList& objects);
 
+/// Receives a document's objects while ParseDocumentObjects reads it.
+class ObjectSink {
+ public:
+  virtual ~ObjectSink() = default;
+  /// Called after the closing brace of each top-level object, with `objects` as the parse has
+  /// left it: the objects handed over before and kept, then this object and its inline objects
+  /// in document order. The sink may take them off the list and release them.
+  virtual void TakeObjects(ValueObjectList& objects) = 0;
+};
+
+/// ParseDocument, handing the objects to `sink` one top-level object at a time, so a caller
+/// that releases them holds the nodes of one object only. Messages, failures and the
+/// referenced-type set are those of ParseDocument. After a failure `objects` holds the objects
+/// of the failing top-level object (and whatever the sink left there) for the caller to release.
+[[nodiscard]] bool ParseDocumentObjects(Lexer& lexer, Lexer& value_lexer,
+                                        const TypeRegistry& class_types,
+                                        const CoreTypeTable& core_types,
+                                        ReferencedTypeSet& referenced_types,
+                                        ValueObjectList& objects, ObjectSink& sink);
+
 /// Reads the entries of a body, just after its "{", up to and including its "}", into the
 /// compound `object` of `class_type`. `depth` is the number of bodies that enclose this one (0
 /// for a top-level object); a body past kMaxNestingDepth is an error.

@@ -8,6 +8,7 @@
 #include "document/lexer.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdarg>
 #include <cstring>
@@ -57,17 +58,58 @@ constexpr TokenRow kTokenRows[] = {
 
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
-bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
+constexpr bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
 
-bool IsLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool IsLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool IsIdentifierStart(uint32_t c) { return IsLetter(c) || c == '_'; }
+constexpr bool IsIdentifierStart(uint32_t c) { return IsLetter(c) || c == '_'; }
 
-bool IsIdentifierContinuation(uint32_t c) {
+constexpr bool IsIdentifierContinuation(uint32_t c) {
   return IsLetter(c) || IsDigit(c) || c == '_' || c == '@';
 }
 
 bool IsWhitespace(uint32_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Byte classes for the scanning loops, one bit per loop. A "run" byte is one that the loop may
+// step over without a closer look: plain ASCII that ends nothing and needs no decoding.
+enum : uint8_t {
+  kSpaceByte = 1,          // space, TAB, CR (LF also counts a line, so it is handled apart)
+  kIdentifierByte = 2,     // continues an identifier
+  kStringRunByte = 4,      // inside "...": not NUL, not 0x80+, not '"', '\\' or LF
+  kNameRunByte = 8,        // inside '...': the same with '\'' instead of '"'
+  kLineCommentByte = 16,   // inside // ...: not NUL, not 0x80+, not LF
+  kBlockCommentByte = 32,  // inside /* */: the same, and not '*'
+  kAsciiByte = 64,         // 0x01..0x7F: a whole character, no decoding needed
+};
+
+struct ByteClassTable {
+  uint8_t classes[256];
+};
+
+constexpr ByteClassTable MakeByteClasses() {
+  ByteClassTable table{};
+  for (uint32_t c = 1; c < 0x80; ++c) {
+    uint8_t bits = kAsciiByte;
+    if (c == ' ' || c == '\t' || c == '\r') bits |= kSpaceByte;
+    if (IsIdentifierContinuation(c)) bits |= kIdentifierByte;
+    if (c != '\n') {
+      bits |= kLineCommentByte;
+      if (c != '*') bits |= kBlockCommentByte;
+      if (c != '\\') {
+        if (c != '"') bits |= kStringRunByte;
+        if (c != '\'') bits |= kNameRunByte;
+      }
+    }
+    table.classes[c] = bits;
+  }
+  return table;
+}
+
+constexpr ByteClassTable kByteClasses = MakeByteClasses();
+
+bool HasClass(char byte, uint8_t mask) {
+  return (kByteClasses.classes[static_cast<uint8_t>(byte)] & mask) != 0;
+}
 
 int HexValue(uint32_t c) {
   if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
@@ -91,7 +133,64 @@ void EnsureRoom(CStringBufferA& out, uint64_t extra) {
 void AppendBytes(CStringBufferA& out, const char* bytes, uint32_t count) {
   if (count == 0) return;
   EnsureRoom(out, count);
-  out.Append(bytes, count);
+  if (uint64_t{out.length} + count >= out.capacity) {
+    out.Append(bytes, count);  // no room was made: Append takes the failure path
+    return;
+  }
+  std::memcpy(out.data + out.length, bytes, count);
+  out.length += count;
+  out.data[out.length] = '\0';
+}
+
+// Empties a token buffer but keeps its storage, so the next token fills it without growing it
+// again (Clear would give inline storage up).
+void ClearText(CStringBufferA& out) {
+  if (out.length != 0) {
+    out.length = 0;
+    out.data[0] = '\0';
+  }
+}
+
+// Moves the position past bytes of class `mask`.
+void SkipRun(Lexer& lexer, uint8_t mask) {
+  const char* const data = lexer.source.data;
+  const uint32_t length = lexer.source.length;
+  uint32_t position = lexer.position;
+  while (position < length && HasClass(data[position], mask)) ++position;
+  lexer.position = position;
+}
+
+constexpr uint64_t kEveryByteOne = 0x0101010101010101u;
+constexpr uint64_t kEveryByteHigh = 0x8080808080808080u;
+
+// The high bit of each zero byte of `word`. A borrow can also flag a byte above a zero byte, so
+// only the lowest flag is exact, which is the one the scan below uses.
+uint64_t ZeroBytes(uint64_t word) { return (word - kEveryByteOne) & ~word & kEveryByteHigh; }
+
+// SkipRun for the classes whose runs end at NUL, at any byte from 0x80, and at the ASCII bytes
+// `a`, `b` and `c`: strings, quoted names and comments, the long runs of a document. Eight
+// bytes are tested at a time (the lowest flagged byte of a little-endian word is the first
+// stop); the tail, and every byte on a big-endian machine, goes through the table.
+void SkipLongRun(Lexer& lexer, uint8_t mask, uint8_t a, uint8_t b, uint8_t c) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const char* const data = lexer.source.data;
+    const uint32_t length = lexer.source.length;
+    uint32_t position = lexer.position;
+    while (length - position >= 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, data + position, 8);
+      const uint64_t stops =
+          (word & kEveryByteHigh) | ZeroBytes(word) | ZeroBytes(word ^ (kEveryByteOne * a)) |
+          ZeroBytes(word ^ (kEveryByteOne * b)) | ZeroBytes(word ^ (kEveryByteOne * c));
+      if (stops != 0) {
+        lexer.position = position + static_cast<uint32_t>(std::countr_zero(stops) / 8);
+        return;
+      }
+      position += 8;
+    }
+    lexer.position = position;
+  }
+  SkipRun(lexer, mask);
 }
 
 void AppendByte(CStringBufferA& out, uint32_t byte) {
@@ -255,19 +354,19 @@ bool ReadEscape(Lexer& lexer, CStringBufferA& out, uint32_t start_line,
 // the value and counts as a new line; an unterminated token is reported at its opening line.
 TokenKind ReadQuoted(Lexer& lexer, uint32_t quote, CStringBufferA& out,
                      const char* unterminated_message, TokenKind kind) {
-  out.Clear(false);
+  ClearText(out);
   const uint32_t start_line = lexer.line;
+  const uint8_t run_mask = quote == '"' ? kStringRunByte : kNameRunByte;
+  const auto quote_byte = static_cast<uint8_t>(quote);
   for (;;) {
-    const char* data = lexer.source.data;
-    const uint32_t length = lexer.source.length;
-    uint32_t run_end = lexer.position;
-    while (run_end < length) {
-      const auto byte = static_cast<uint8_t>(data[run_end]);
-      if (byte >= 0x80 || byte == 0 || byte == quote || byte == '\\' || byte == '\n') break;
-      ++run_end;
+    const uint32_t run_start = lexer.position;
+    SkipLongRun(lexer, run_mask, quote_byte, '\\', '\n');
+    AppendBytes(out, lexer.source.data + run_start, lexer.position - run_start);
+    if (lexer.position < lexer.source.length &&
+        static_cast<uint8_t>(lexer.source.data[lexer.position]) == quote) {
+      ++lexer.position;  // the usual end of a run: the closing quote
+      return kind;
     }
-    AppendBytes(out, data + lexer.position, run_end - lexer.position);
-    lexer.position = run_end;
 
     const uint32_t c = ReadCodePoint(lexer);
     if (c == quote) return kind;
@@ -290,14 +389,6 @@ TokenKind ReadQuoted(Lexer& lexer, uint32_t quote, CStringBufferA& out,
   }
 }
 
-// Adds a decimal digit to value; false when the result would not fit in 64 bits.
-bool AccumulateDigit(uint64_t& value, uint32_t digit_char) {
-  const uint64_t digit = digit_char - '0';
-  if (value > (UINT64_MAX - digit) / 10) return false;
-  value = value * 10 + digit;
-  return true;
-}
-
 uint32_t DecimalDigitCount(uint64_t value) {
   uint32_t count = 1;
   while (value >= 10) {
@@ -317,40 +408,86 @@ uint64_t NumberTextLength(const NumberToken& number) {
          DecimalDigitCount(exponent_magnitude);
 }
 
+// Digits a uint64_t always takes without overflow (10^19 - 1 < 2^64).
+constexpr uint32_t kSafeDigits = 19;
+// A number token of at most this many bytes always has a text short enough for NumberToDouble:
+// that text adds at most 7 characters to the token's digits ("." and "E", a sign before each
+// part, a 0 for an empty fraction or exponent), so the exact count is needed only beyond it.
+constexpr uint32_t kShortNumberToken = kMaxNumberTextLength - 7;
+
+// Reads a run of decimal digits from `position` into `value`. False when the value would not
+// fit in 64 bits (the position is then left at the digit that overflows, as the caller fails
+// the token).
+bool ReadDigits(const char* data, uint32_t length, uint32_t& position, uint64_t& value) {
+  const uint32_t start = position;
+  uint32_t end = start;
+  while (end < length && IsDigit(static_cast<uint8_t>(data[end]))) ++end;
+  // The first kSafeDigits digits cannot overflow; only later ones are checked.
+  const uint32_t safe_end = end - start > kSafeDigits ? start + kSafeDigits : end;
+  uint64_t result = 0;
+  uint32_t at = start;
+  for (; at < safe_end; ++at) result = result * 10 + static_cast<uint32_t>(data[at] - '0');
+  for (; at < end; ++at) {
+    const auto digit = static_cast<uint32_t>(data[at] - '0');
+    if (result > (UINT64_MAX - digit) / 10) {
+      position = at;
+      return false;
+    }
+    result = result * 10 + digit;
+  }
+  position = end;
+  value = result;
+  return true;
+}
+
 // After the first character c ("+", "-" or a digit). Failure gives kError and reports nothing.
 TokenKind ReadNumber(Lexer& lexer, uint32_t c) {
   NumberToken& number = lexer.number;
   number = NumberToken{};
+  const char* const data = lexer.source.data;
+  const uint32_t length = lexer.source.length;
+  const uint32_t token_start = lexer.position - 1;
+  uint32_t position = lexer.position;
+  // The byte at `at`, or 0 past the end of the text.
+  const auto byte_at = [&](uint32_t at) -> uint32_t {
+    return at < length ? static_cast<uint8_t>(data[at]) : 0;
+  };
   if (c == '-' || c == '+') {
     number.negative = c == '-';
-    c = PeekByte(lexer);
-    if (!IsDigit(c)) return TokenKind::kError;
-    ++lexer.position;
+    if (!IsDigit(byte_at(position))) {
+      lexer.position = position;
+      return TokenKind::kError;
+    }
+  } else {
+    --position;  // c is the first digit, read again with the others
   }
 
-  uint64_t integer_part = c - '0';
-  uint32_t next = PeekByte(lexer);
-  for (; IsDigit(next); next = PeekByte(lexer)) {
-    if (!AccumulateDigit(integer_part, next)) return TokenKind::kError;
-    ++lexer.position;
-  }
+  uint64_t integer_part = 0;
+  const bool integer_fits = ReadDigits(data, length, position, integer_part);
+  lexer.position = position;
+  if (!integer_fits) return TokenKind::kError;
   number.integer_part = integer_part;
+  uint32_t next = byte_at(position);
 
   if (next == '.') {
     number.is_float = true;
-    ++lexer.position;
-    next = PeekByte(lexer);
+    ++position;
+    lexer.position = position;
+    next = byte_at(position);
     if (IsDigit(next)) {
+      const uint32_t fraction_start = position;
       uint64_t fraction = 0;
-      uint32_t zeros = 0;
-      for (; IsDigit(next); next = PeekByte(lexer)) {
-        if (!AccumulateDigit(fraction, next)) return TokenKind::kError;
-        ++lexer.position;
-        if (fraction == 0) ++zeros;
-      }
+      const bool fraction_fits = ReadDigits(data, length, position, fraction);
+      lexer.position = position;
+      if (!fraction_fits) return TokenKind::kError;
       number.fraction = fraction;
-      number.leading_zeros = fraction != 0 ? zeros : 0;
-    } else if (!IsWhitespace(next) && !AtEnd(lexer)) {
+      if (fraction != 0) {
+        uint32_t zeros = 0;
+        while (data[fraction_start + zeros] == '0') ++zeros;
+        number.leading_zeros = zeros;
+      }
+      next = byte_at(position);
+    } else if (!IsWhitespace(next) && position < length) {
       // "1." is complete before whitespace or the end of the text; "1.x" is not a number.
       return TokenKind::kError;
     }
@@ -358,26 +495,34 @@ TokenKind ReadNumber(Lexer& lexer, uint32_t c) {
 
   if (next == 'e' || next == 'E') {
     number.is_float = true;
-    ++lexer.position;
-    next = PeekByte(lexer);
+    ++position;
+    next = byte_at(position);
     const bool negative_exponent = next == '-';
     if (next == '-' || next == '+') {
-      ++lexer.position;
-      next = PeekByte(lexer);
+      ++position;
+      next = byte_at(position);
     }
+    lexer.position = position;
     if (!IsDigit(next)) return TokenKind::kError;
     // -2^31 is the one magnitude that fits only with a minus sign.
     const int64_t limit = negative_exponent ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
     int64_t exponent = 0;
-    for (; IsDigit(next); next = PeekByte(lexer)) {
+    for (; IsDigit(next); next = byte_at(position)) {
       exponent = exponent * 10 + (next - '0');
-      if (exponent > limit) return TokenKind::kError;
-      ++lexer.position;
+      if (exponent > limit) {
+        lexer.position = position;
+        return TokenKind::kError;
+      }
+      ++position;
     }
+    lexer.position = position;
     number.exponent = static_cast<int32_t>(negative_exponent ? -exponent : exponent);
   }
 
-  if (NumberTextLength(number) > kMaxNumberTextLength) return TokenKind::kError;
+  if (position - token_start > kShortNumberToken &&
+      NumberTextLength(number) > kMaxNumberTextLength) {
+    return TokenKind::kError;
+  }
   return TokenKind::kNumber;
 }
 
@@ -385,12 +530,13 @@ TokenKind ReadNumber(Lexer& lexer, uint32_t c) {
 TokenKind ReadIdentifier(Lexer& lexer, uint32_t c) {
   if (!IsIdentifierStart(c)) return LexError(lexer, lexer.line, "Invalid identifier");
   const uint32_t start = lexer.position - 1;  // c is one ASCII byte
-  while (IsIdentifierContinuation(PeekByte(lexer))) ++lexer.position;
+  SkipRun(lexer, kIdentifierByte);
   const char* text = lexer.source.data + start;
   const uint32_t length = lexer.position - start;
-  const TokenKind keyword = KeywordKind(text, length);
-  if (keyword != TokenKind::kNone) return keyword;
-  lexer.identifier_value.Clear(false);
+  // The two keywords, without KeywordKind's walk over the token table.
+  if (length == 4 && std::memcmp(text, "true", 4) == 0) return TokenKind::kTrue;
+  if (length == 5 && std::memcmp(text, "false", 5) == 0) return TokenKind::kFalse;
+  ClearText(lexer.identifier_value);
   AppendBytes(lexer.identifier_value, text, length);
   return TokenKind::kIdentifier;
 }
@@ -401,6 +547,7 @@ TokenKind SkipComment(Lexer& lexer) {
   const uint32_t c = ReadCodePoint(lexer);
   if (c == '/') {
     for (;;) {
+      SkipLongRun(lexer, kLineCommentByte, '\n', '\n', '\n');
       const uint32_t d = ReadCodePoint(lexer);
       if (d == kEndOfText) return TokenKind::kEof;
       if (d == kReportedError) return TokenKind::kError;
@@ -412,6 +559,7 @@ TokenKind SkipComment(Lexer& lexer) {
   }
   if (c == '*') {
     for (;;) {
+      SkipLongRun(lexer, kBlockCommentByte, '\n', '*', '*');
       const uint32_t d = ReadCodePoint(lexer);
       if (d == kEndOfText) return LexError(lexer, start_line, "Unterminated comment.");
       if (d == kReportedError) return TokenKind::kError;
@@ -442,29 +590,50 @@ void ResetLexer(Lexer& lexer) {
   lexer.position = 0;
   lexer.line = 0;
   lexer.current_kind = TokenKind::kNone;
-  lexer.string_value.Clear(false);
-  lexer.identifier_value.Clear(false);
-  lexer.scratch.Clear(false);
-  lexer.diagnostics.Clear(false);
+  ClearText(lexer.string_value);
+  ClearText(lexer.identifier_value);
+  ClearText(lexer.scratch);
+  ClearText(lexer.diagnostics);
   lexer.number = NumberToken{};
   lexer.error = false;
 }
 
+void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line) {
+  ClearText(lexer.source);
+  AppendBytes(lexer.source, text, length);
+  ResetLexer(lexer);
+  lexer.line = line;
+}
+
 TokenKind NextToken(Lexer& lexer) {
   for (;;) {
-    const uint32_t c = ReadCodePoint(lexer);
+    // Whitespace between tokens is skipped in one tight loop over the bytes.
+    const char* const data = lexer.source.data;
+    const uint32_t length = lexer.source.length;
+    uint32_t position = lexer.position;
+    uint32_t line = lexer.line;
+    for (; position < length; ++position) {
+      const char byte = data[position];
+      if (byte == '\n') {
+        ++line;
+      } else if (!HasClass(byte, kSpaceByte)) {
+        break;
+      }
+    }
+    lexer.position = position;
+    lexer.line = line;
+    uint32_t c = kEndOfText;
+    if (position < length && HasClass(data[position], kAsciiByte)) {
+      c = static_cast<uint8_t>(data[position]);
+      lexer.position = position + 1;
+    } else {
+      c = ReadCodePoint(lexer);
+    }
     switch (c) {
       case kEndOfText:
         return Record(lexer, TokenKind::kEof);
       case kReportedError:
         return Record(lexer, TokenKind::kError);
-      case '\n':
-        ++lexer.line;
-        continue;
-      case ' ':
-      case '\t':
-      case '\r':
-        continue;
       case '"':
         return Record(lexer, ReadQuoted(lexer, c, lexer.string_value, "Unterminated string.",
                                         TokenKind::kString));

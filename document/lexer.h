@@ -98,6 +98,10 @@ class Lexer {
 /// and the file name are kept.
 void ResetLexer(Lexer& lexer);
 
+/// ResetLexer, with the source replaced by a copy of `length` bytes of `text` and the line set to
+/// `line`: how a value's text is handed to the value lexer. `text` must not point into `lexer`.
+void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line);
+
 /// Reads the next token and returns its kind; afterwards string_value, identifier_value or
 /// number holds its content. Lexing errors are reported here and give kError; a malformed
 /// number gives kError without a report, so that the caller's own message about the token

@@ -171,6 +171,21 @@ TEST_F(GenBinTest, FailuresPrintTheirMessageAndWriteNothing) {
        "cE 1 {\n\tkind = \"7\"\n}\n",
        validated + "Successfully serialized typeinfo.\nGenerating data for 1 objects...\n"
                    "Failed to generate data.\n"},
+      // Objects are checked as they are read, but each phase still reports on the whole
+      // document: a later parse error wins over an invalid object, the first invalid object
+      // over a later one, and any invalid object over a value that cannot be written.
+      {"invalid object before a syntax error",
+       {kClassA},
+       "cA 7 {\n}\ncA 8 {\n\txy = 5\n}\n",
+       "Parsing document...\nin.txt(4) Error: Expected string, got number.\n"},
+      {"first of two invalid objects",
+       {kClassA},
+       "cA 7 {\n\txy = \"1\"\n}\ncA 8 {\n}\ncA 9 {\n}\n",
+       parsed + "Missing field cA::xy in object 8\nData validation failed.\n"},
+      {"value that does not fit before an invalid object",
+       {kClassE, kWeaponTypeRecord},
+       "cE 1 {\n\tkind = \"7\"\n}\ncE 2 {\n}\n",
+       parsed + "Missing field cE::kind in object 2\nData validation failed.\n"},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -240,6 +240,58 @@ TEST_F(DocumentParserTest, InlineObjectsFollowTheObjectThatHoldsThem) {
   EXPECT_EQ(ReferencedTypes().count(NameHash("cPart")), 1u);
 }
 
+// Records the object IDs of each hand-over, then releases the objects as genbin does.
+class RecordingSink final : public ObjectSink {
+ public:
+  void TakeObjects(ValueObjectList& objects) override {
+    std::vector<uint32_t>& batch = batches.emplace_back();
+    for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+      batch.push_back(object->name);
+    }
+    ReleaseObjects(objects);
+  }
+  std::vector<std::vector<uint32_t>> batches;
+};
+
+TEST_F(DocumentParserTest, ObjectsAreHandedOverOneTopLevelObjectAtATime) {
+  const std::string good =
+      "cLink 1 {\n\tNext = cLink 'Second' {\n\t\tNext = cLink 3 {\n\t\t\tNext = \"@1\"\n"
+      "\t\t}\n\t}\n}\ncItem 4 {\n\tRefs = [\n\t\tcPart 5 {\n\t\t\tCount = \"8\"\n\t\t}\n\t]\n}\n";
+  const std::string bad = "cLink 1 {\n\tNext = \"@1\"\n}\ncPart 2 {\n\tCount = 5\n}\n";
+  const struct {
+    const std::string& document;
+    bool parsed;
+    std::vector<std::vector<uint32_t>> batches;
+    uint32_t left;  // objects of the failing top-level object
+  } cases[] = {
+      {good, true, {{1, NameHash("Second"), 3}, {4, 5}}, 0},
+      {bad, false, {{1}}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document);
+    // The whole-document parse gives the messages and the type set to compare with.
+    EXPECT_EQ(Parse(c.document), c.parsed);
+    const std::string whole_diagnostics = diagnostics_;
+    const std::set<uint32_t> whole_types = ReferencedTypes();
+    ReleaseObjects(objects_);
+    referenced_.Release();
+
+    Lexer lexer;
+    lexer.file_name.Assign("doc.txt");
+    lexer.source.Assign(c.document.c_str());
+    ResetLexer(lexer);
+    Lexer values;
+    RecordingSink sink;
+    EXPECT_EQ(
+        ParseDocumentObjects(lexer, values, registry_, core_.table, referenced_, objects_, sink),
+        c.parsed);
+    EXPECT_EQ(lexer.diagnostics.data, whole_diagnostics);
+    EXPECT_EQ(ReferencedTypes(), whole_types);
+    EXPECT_EQ(sink.batches, c.batches);
+    EXPECT_EQ(objects_.count, c.left);
+  }
+}
+
 TEST_F(DocumentParserTest, ValidationTakesTheFirstOfARepeatedFieldAndNamesTheOuterObject) {
   ASSERT_TRUE(Parse("cPair 1 {\n\tA = \"1\"\n\tB = {\n\t}\n\tB = {\n\t\tCount = \"2\"\n\t}\n}"));
   EXPECT_EQ(Object(0)->payload.children.count, 3u);

@@ -133,6 +133,34 @@ TEST(LexerTest, ReportsLexingErrorsAtTheirLine) {
   });
 }
 
+TEST(LexerTest, LongRunsEndAtTheirFirstSpecialByteWhereverItStands) {
+  // Runs inside strings, names and comments are skipped several bytes at a time, so each
+  // ending byte is tried at every offset of such a step; the final "(" checks the line count.
+  for (uint32_t k = 0; k <= 17; ++k) {
+    const std::string pad(k, 'a');
+    const struct {
+      std::string input;
+      std::string tokens;
+      std::string diagnostics;
+    } cases[] = {
+        {"\"" + pad + "\t'\" '" + pad + "\"' (", "\"" + pad + "\t'\" '" + pad + "\"' ERROR",
+         "doc.txt(1) Error: Invalid identifier\n"},
+        {"\"" + pad + "\n\\n\" // " + pad + "\xC3\xA9*\n/* " + pad + "\"*\n* */ (",
+         "\"" + pad + "\n\n\" ERROR", "doc.txt(4) Error: Invalid identifier\n"},
+        {"'" + pad + "\n\\q' (", "'" + pad + "\nq' ERROR",
+         "doc.txt(2) warning: Unrecognized escape sequence.\n"
+         "doc.txt(2) Error: Invalid identifier\n"},
+        {"\"" + pad + "\xFF\"", "ERROR", "doc.txt(1) Error: Invalid UTF-8 sequence.\n"},
+        {"// " + pad + std::string(1, '\0') + "\n", "ERROR",
+         "doc.txt(1) Error: Unexpected character.\n"},
+        {"\n/* " + pad, "ERROR", "doc.txt(2) Error: Unterminated comment.\n"},
+    };
+    for (const auto& c : cases) {
+      ExpectLexes({{c.input, c.tokens.c_str(), c.diagnostics.c_str()}});
+    }
+  }
+}
+
 TEST(LexerTest, EveryTokenConsumesInputOnRandomBytes) {
   std::mt19937 random(7);
   const char alphabet[] = "\"'\\/*{}[]=,@#+-.eE0159azAZ_ \t\r\nux\xC3\xA9\xFF\xED\xA0\x80\x00";
