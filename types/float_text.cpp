@@ -19,6 +19,13 @@
 // - Subnormals with fewer than 6 shortest digits have intervals wide enough to hold several
 //   6-digit numbers, so they take the search; the powers of two take it once each, into a
 //   table built on first use.
+// - All of the above is about reading a text straight to float. Documents are read through a
+//   double first, and rounding twice can land on the other side of a midpoint between two
+//   floats when a decimal of up to 9 digits lies within half a double step of that midpoint
+//   (0x15AE43FD and 0x15AE43FE are two such neighbours: "7.038531E-26" reads back to the
+//   first straight and to the second through a double). NearMidpoint finds those floats with
+//   exact integer arithmetic and sends them, with every float too small for its arithmetic,
+//   to the search.
 //
 // bench/float_text_check.cpp compares this against the plain search for every float.
 #include "types/float_text.h"
@@ -27,6 +34,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "foundation/string_buffer.h"
@@ -79,6 +87,57 @@ uint32_t FormatBySearch(float value, char (&out)[kFloatTextCapacity]) {
     }
   }
   return length;
+}
+
+// 5^k for k = 0..44, the powers that fit in 128 bits beside a 25-bit odd number.
+constexpr uint32_t kLargestFivePower = 44;
+constexpr std::array<unsigned __int128, kLargestFivePower + 1> kFivePowers = [] {
+  std::array<unsigned __int128, kLargestFivePower + 1> powers{};
+  powers[0] = 1;
+  for (uint32_t k = 1; k <= kLargestFivePower; ++k) powers[k] = powers[k - 1] * 5;
+  return powers;
+}();
+
+// Scaled by 10^k so that it has 9 or 10 integer digits, the midpoint odd x 2^q must stay at
+// least 2^-20 away from a whole number; otherwise some decimal of up to 9 significant digits
+// is within half a double step (2^-53 of the value, below 2^-22 at this scale) of it. True
+// when it does not, or when the arithmetic cannot tell (the caller then takes the search).
+bool ScaledNearWhole(uint32_t odd, int q, int k) {
+  constexpr int kMarginBits = 20;
+  if (k >= 0) {
+    if (k > static_cast<int>(kLargestFivePower)) return true;
+    const unsigned __int128 scaled = odd * kFivePowers[static_cast<uint32_t>(k)];
+    const int shift = -(q + k);  // the value is scaled / 2^shift
+    if (shift <= 0) return true;  // a whole number: the midpoint is a short decimal itself
+    const unsigned __int128 one = static_cast<unsigned __int128>(1) << shift;
+    const unsigned __int128 fraction = scaled & (one - 1);
+    const unsigned __int128 margin =
+        shift > kMarginBits ? static_cast<unsigned __int128>(1) << (shift - kMarginBits) : 1;
+    return fraction < margin || one - fraction < margin;
+  }
+  const int shift = q + k;  // the value is odd x 2^shift / 5^-k
+  if (shift < 0 || -k > static_cast<int>(kLargestFivePower)) return true;
+  const unsigned __int128 numerator = static_cast<unsigned __int128>(odd) << shift;
+  const unsigned __int128 denominator = kFivePowers[static_cast<uint32_t>(-k)];
+  const unsigned __int128 remainder = numerator % denominator;
+  return (remainder << kMarginBits) < denominator ||
+         ((denominator - remainder) << kMarginBits) < denominator;
+}
+
+// True when reading some decimal of at most 9 digits through a double might give another
+// float than reading it straight would, near the normal float with these bits (not a power of
+// two): a midpoint to either neighbour is almost a short decimal.
+bool NearMidpoint(uint32_t magnitude_bits) {
+  const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
+  const uint32_t mantissa = (magnitude_bits & kMantissaMask) | (1u << kMantissaBits);
+  const int binary_exponent = static_cast<int>(exponent_field) - 127;  // 2^e <= value < 2^(e+1)
+  // floor(e log10 2): the value, and both midpoints, are at least 10^decimal_exponent and below
+  // 2 x 10^(decimal_exponent + 1), so 10^(8 - decimal_exponent) scales them to 9 or 10 digits.
+  const int decimal_exponent =
+      static_cast<int>(std::floor(binary_exponent * 0.30102999566398120));
+  const int k = 8 - decimal_exponent;
+  const int q = static_cast<int>(exponent_field) - 151;  // midpoints are (2m +- 1) x 2^q
+  return ScaledNearWhole(2 * mantissa - 1, q, k) || ScaledNearWhole(2 * mantissa + 1, q, k);
 }
 
 struct ShortText {
@@ -187,8 +246,8 @@ uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]) {
   digits[0] = shortest[0];
   const int count = e == shortest + 1 ? 1 : static_cast<int>(e - shortest) - 1;
   std::memcpy(digits + 1, shortest + 2, 8);
-  if (exponent_field == 0 && magnitude_bits != 0 && count < kFewestDigits) {
-    return FormatBySearch(value, out);
+  if (exponent_field == 0 || NearMidpoint(magnitude_bits)) {
+    return magnitude_bits == 0 ? CopyWord(negative ? "-0" : "0", out) : FormatBySearch(value, out);
   }
   p = WriteGeneral(p, digits, count, exponent);
   *p = '\0';

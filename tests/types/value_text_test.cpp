@@ -41,6 +41,8 @@ TEST(ValueTextTest, FloatTextOfHardCases) {
       {"subnormal 7", 0x00000007u, "9.80909E-45"},
       {"subnormal 0x12345", 0x00012345u, "1.04488E-40"},
       {"largest", 0x7F7FFFFFu, "3.4028235E+38"},
+      {"shortest text rounds away through a double", 0x15AE43FDu, "7.0385307E-26"},
+      {"shorter text than its own, through a double", 0x15AE43FEu, "7.038531E-26"},
       {"0.1", 0x3DCCCCCDu, "0.1"},
       {"7 digits", 0x47F1205Au, "123456.7"},
       {"8 digits", 0x3F9E0651u, "1.2345678"},
