@@ -30,7 +30,11 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::error_code error;
-    path_ = std::filesystem::temp_directory_path(error);
+    // A memory-backed folder where there is one: rewriting a file on a disk file system can
+    // wait for the disk (ext4 flushes a file truncated and written again when it is closed).
+    path_ = std::filesystem::is_directory("/dev/shm", error)
+                ? std::filesystem::path("/dev/shm")
+                : std::filesystem::temp_directory_path(error);
     path_ /= "qvx-dictionary-fuzz-" + std::to_string(std::random_device{}());
     std::filesystem::create_directories(path_, error);
     folder_ = path_.string();
