@@ -107,7 +107,7 @@ bool ScaledNearWhole(uint32_t odd, int q, int k) {
   if (k >= 0) {
     if (k > static_cast<int>(kLargestFivePower)) return true;
     const unsigned __int128 scaled = odd * kFivePowers[static_cast<uint32_t>(k)];
-    const int shift = -(q + k);  // the value is scaled / 2^shift
+    const int shift = -(q + k);   // the value is scaled / 2^shift
     if (shift <= 0) return true;  // a whole number: the midpoint is a short decimal itself
     const unsigned __int128 one = static_cast<unsigned __int128>(1) << shift;
     const unsigned __int128 fraction = scaled & (one - 1);
@@ -133,8 +133,7 @@ bool NearMidpoint(uint32_t magnitude_bits) {
   const int binary_exponent = static_cast<int>(exponent_field) - 127;  // 2^e <= value < 2^(e+1)
   // floor(e log10 2): the value, and both midpoints, are at least 10^decimal_exponent and below
   // 2 x 10^(decimal_exponent + 1), so 10^(8 - decimal_exponent) scales them to 9 or 10 digits.
-  const int decimal_exponent =
-      static_cast<int>(std::floor(binary_exponent * 0.30102999566398120));
+  const int decimal_exponent = static_cast<int>(std::floor(binary_exponent * 0.30102999566398120));
   const int k = 8 - decimal_exponent;
   const int q = static_cast<int>(exponent_field) - 151;  // midpoints are (2m +- 1) x 2^q
   return ScaledNearWhole(2 * mantissa - 1, q, k) || ScaledNearWhole(2 * mantissa + 1, q, k);
