@@ -738,14 +738,15 @@ class JsonSink final : public Sink {
 
 // ---- the .bin objects -----------------------------------------------------------------------
 
-struct FieldSpec {
+struct FieldDefinition {
   const char* name;
   uint32_t type_hash;
   int32_t array_size;
   QuantizationMode mode;
 };
 
-bool AddClass(TypeRegistry& registry, const char* name, std::initializer_list<FieldSpec> fields) {
+bool AddClass(TypeRegistry& registry, const char* name,
+              std::initializer_list<FieldDefinition> fields) {
   ClassTypePtr class_type = MakeClassType();
   if (class_type == nullptr ||
       (fields.size() != 0 && !class_type->AllocateFields(static_cast<uint32_t>(fields.size())))) {
@@ -754,14 +755,14 @@ bool AddClass(TypeRegistry& registry, const char* name, std::initializer_list<Fi
   class_type->name.Assign(name);
   class_type->name_hash = NameHash(name);
   uint32_t i = 0;
-  for (const FieldSpec& spec : fields) {
+  for (const FieldDefinition& definition : fields) {
     FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(spec.name);
-    field.name_hash = NameHash(spec.name);
-    field.type_hash = spec.type_hash;
-    field.array_size = spec.array_size;
-    field.quantization_mode = static_cast<uint32_t>(spec.mode);
-    if (spec.mode == QuantizationMode::Float) field.float_quantization = kRatioQuantization;
+    field.name.Assign(definition.name);
+    field.name_hash = NameHash(definition.name);
+    field.type_hash = definition.type_hash;
+    field.array_size = definition.array_size;
+    field.quantization_mode = static_cast<uint32_t>(definition.mode);
+    if (definition.mode == QuantizationMode::Float) field.float_quantization = kRatioQuantization;
   }
   return registry.Add(std::move(class_type)) != nullptr;
 }
