@@ -30,6 +30,7 @@
 #define QVX_BENCH_CAN_RUN_TOOL 1
 #endif
 
+#include "bench/bench_classes.h"
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
 #include "document/document_parser.h"
@@ -55,53 +56,30 @@ constexpr const char* kWeaponTypes[] = {"WEAPON_TYPE_GUN", "WEAPON_TYPE_NOT_GUN"
 constexpr const char* kFlags[] = {"", "UPGRADEABLE_DEATH_EXPLOSION", "UPGRADEABLE_SUCTION",
                                   "UPGRADEABLE_DEATH_EXPLOSION,UPGRADEABLE_SUCTION"};
 
-struct Field {
-  const char* name;
-  uint32_t type_hash;
-  int32_t array_size;
-};
-
-bool AddClass(TypeRegistry& registry, const char* name, std::initializer_list<Field> fields) {
-  ClassTypePtr class_type = MakeClassType();
-  if (class_type == nullptr ||
-      (fields.size() != 0 && !class_type->AllocateFields(static_cast<uint32_t>(fields.size())))) {
-    return false;
-  }
-  class_type->name.Assign(name);
-  class_type->name_hash = NameHash(name);
-  uint32_t i = 0;
-  for (const Field& shape : fields) {
-    FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(shape.name);
-    field.name_hash = NameHash(shape.name);
-    field.type_hash = shape.type_hash;
-    field.array_size = shape.array_size;
-  }
-  return registry.Add(std::move(class_type)) != nullptr;
-}
-
 bool BuildLibrary(TypeRegistry& registry) {
   const uint32_t part = NameHash("cBenchPart");
-  return AddClass(registry, "cBenchPart",
-                  {{"Count", kCIntHash, 0}, {"Weight", kCFloatHash, 0}, {"Tag", kCHashHash, 0}}) &&
-         AddClass(registry, "cBenchObject",
-                  {{"Health", kCIntHash, 0},
-                   {"Speed", kCFloatHash, 0},
-                   {"Position", kCVector3Hash, 0},
-                   {"Rotation", kCQuatHash, 0},
-                   {"Bounds", kCAxisAlignedBoundingBoxHash, 0},
-                   {"Name", kCStringHash, 0},
-                   {"Template", kCHashHash, 0},
-                   {"Text", kCTextIDHash, 0},
-                   {"Owner", kCPointerHash, 0},
-                   {"Weapon", NameHash("cWeaponType"), 0},
-                   {"Flags", NameHash("cUpgradeableFlags"), 0},
-                   {"Enabled", kCBoolHash, 0},
-                   {"Weights", kCFloatHash, -1},
-                   {"Part", part, 0},
-                   {"Parts", part, -1}}) &&
+  return AddBenchClass(
+             registry, "cBenchPart",
+             {{"Count", kCIntHash, 0}, {"Weight", kCFloatHash, 0}, {"Tag", kCHashHash, 0}}) &&
+         AddBenchClass(registry, "cBenchObject",
+                       {{"Health", kCIntHash, 0},
+                        {"Speed", kCFloatHash, 0},
+                        {"Position", kCVector3Hash, 0},
+                        {"Rotation", kCQuatHash, 0},
+                        {"Bounds", kCAxisAlignedBoundingBoxHash, 0},
+                        {"Name", kCStringHash, 0},
+                        {"Template", kCHashHash, 0},
+                        {"Text", kCTextIDHash, 0},
+                        {"Owner", kCPointerHash, 0},
+                        {"Weapon", NameHash("cWeaponType"), 0},
+                        {"Flags", NameHash("cUpgradeableFlags"), 0},
+                        {"Enabled", kCBoolHash, 0},
+                        {"Weights", kCFloatHash, -1},
+                        {"Part", part, 0},
+                        {"Parts", part, -1}}) &&
          // Enumerations and flag sets are written with a class record of their own name.
-         AddClass(registry, "cWeaponType", {}) && AddClass(registry, "cUpgradeableFlags", {});
+         AddBenchClass(registry, "cWeaponType", {}) &&
+         AddBenchClass(registry, "cUpgradeableFlags", {});
 }
 
 class DocumentMaker {

@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "bench/bench_classes.h"
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
 #include "document/document_parser.h"
@@ -30,30 +31,6 @@ namespace {
 
 constexpr uint32_t kObjects = 20000;
 
-struct Field {
-  const char* name;
-  uint32_t type_hash;
-  int32_t array_size;
-};
-
-bool AddClass(TypeRegistry& registry, const char* name, std::initializer_list<Field> fields) {
-  ClassTypePtr class_type = MakeClassType();
-  if (class_type == nullptr || !class_type->AllocateFields(static_cast<uint32_t>(fields.size()))) {
-    return false;
-  }
-  class_type->name.Assign(name);
-  class_type->name_hash = NameHash(name);
-  uint32_t i = 0;
-  for (const Field& shape : fields) {
-    FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(shape.name);
-    field.name_hash = NameHash(shape.name);
-    field.type_hash = shape.type_hash;
-    field.array_size = shape.array_size;
-  }
-  return registry.Add(std::move(class_type)) != nullptr;
-}
-
 // The class types, the core types and the document text, made once for every benchmark.
 struct Workload {
   TypeRegistry registry;
@@ -62,23 +39,23 @@ struct Workload {
   bool ready = false;
 
   Workload() {
-    ready =
-        BuildCoreTypeTable(core_types) &&
-        AddClass(registry, "cPathPart",
-                 {{"Count", kCIntHash, 0}, {"Weight", kCFloatHash, 0}, {"Tag", kCHashHash, 0}}) &&
-        AddClass(registry, "cPathObject",
-                 {{"Health", kCIntHash, 0},
-                  {"Speed", kCFloatHash, 0},
-                  {"Position", kCVector3Hash, 0},
-                  {"Enabled", kCBoolHash, 0},
-                  {"Name", kCStringHash, 0},
-                  {"Owner", kCPointerHash, 0},
-                  {"Template", kCHashHash, 0},
-                  {"Values", kCIntHash, -1},
-                  {"Part", NameHash("cPathPart"), 0},
-                  {"Small", kCByteHash, 0},
-                  {"Medium", kCShortHash, 0},
-                  {"Level", kCIntHash, 0}});
+    ready = BuildCoreTypeTable(core_types) &&
+            AddBenchClass(
+                registry, "cPathPart",
+                {{"Count", kCIntHash, 0}, {"Weight", kCFloatHash, 0}, {"Tag", kCHashHash, 0}}) &&
+            AddBenchClass(registry, "cPathObject",
+                          {{"Health", kCIntHash, 0},
+                           {"Speed", kCFloatHash, 0},
+                           {"Position", kCVector3Hash, 0},
+                           {"Enabled", kCBoolHash, 0},
+                           {"Name", kCStringHash, 0},
+                           {"Owner", kCPointerHash, 0},
+                           {"Template", kCHashHash, 0},
+                           {"Values", kCIntHash, -1},
+                           {"Part", NameHash("cPathPart"), 0},
+                           {"Small", kCByteHash, 0},
+                           {"Medium", kCShortHash, 0},
+                           {"Level", kCIntHash, 0}});
     std::mt19937 rng(20241207);
     const auto uniform = [&rng](int32_t low, int32_t high) {
       return std::uniform_int_distribution<int32_t>(low, high)(rng);

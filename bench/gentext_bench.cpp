@@ -22,6 +22,7 @@
 #include <string>
 #include <utility>
 
+#include "bench/bench_classes.h"
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
 #include "document/document_writer.h"
@@ -41,32 +42,6 @@ constexpr uint32_t kDefaultObjectCount = 300000;
 constexpr const char* kWords[] = {"crate", "barrel", "door",  "zombie",  "survivor", "mall",
                                   "food",  "weapon", "ammo",  "vehicle", "light",    "trigger",
                                   "north", "south",  "plaza", "wooden",  "metal",    "heavy"};
-
-struct BenchField {
-  const char* name;
-  uint32_t type_hash;
-  int32_t array_size;
-  QuantizationMode mode;
-};
-
-bool AddClass(TypeRegistry& registry, const char* name, std::initializer_list<BenchField> fields) {
-  ClassTypePtr class_type = MakeClassType();
-  if (class_type == nullptr || !class_type->AllocateFields(static_cast<uint32_t>(fields.size()))) {
-    return false;
-  }
-  class_type->name.Assign(name);
-  class_type->name_hash = NameHash(name);
-  uint32_t i = 0;
-  for (const BenchField& bench_field : fields) {
-    FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(bench_field.name);
-    field.name_hash = NameHash(bench_field.name);
-    field.type_hash = bench_field.type_hash;
-    field.array_size = bench_field.array_size;
-    field.quantization_mode = static_cast<uint32_t>(bench_field.mode);
-  }
-  return registry.Add(std::move(class_type)) != nullptr;
-}
 
 class ObjectMaker {
  public:
@@ -197,24 +172,24 @@ int main(int argc, char** argv) {
   const uint32_t settings = NameHash("cBenchSettings");
   using Q = QuantizationMode;
   if (!BuildCoreTypeTable(core_types) ||
-      !AddClass(registry, "cBenchSettings",
-                {{"Count", kCIntHash, 0, Q::None},
-                 {"Scale", kCVector3Hash, 0, Q::None},
-                 {"Label", kCStringHash, 0, Q::None}}) ||
-      !AddClass(registry, "cBenchObject",
-                {{"Health", kCIntHash, 0, Q::None},
-                 {"Speed", kCFloatHash, 0, Q::None},
-                 {"Position", kCVector3Hash, 0, Q::None},
-                 {"Rotation", kCQuatHash, 0, Q::Quat},
-                 {"Bounds", kCAxisAlignedBoundingBoxHash, 0, Q::None},
-                 {"Name", kCStringHash, 0, Q::None},
-                 {"Description", kCStringHash, 0, Q::None},
-                 {"Template", kCHashHash, 0, Q::None},
-                 {"Owner", kCPointerHash, 0, Q::None},
-                 {"Enabled", kCBoolHash, 0, Q::None},
-                 {"Weights", kCFloatHash, -1, Q::None},
-                 {"Settings", settings, 0, Q::None},
-                 {"Slots", settings, -1, Q::None}})) {
+      !AddBenchClass(registry, "cBenchSettings",
+                     {{"Count", kCIntHash, 0, Q::None},
+                      {"Scale", kCVector3Hash, 0, Q::None},
+                      {"Label", kCStringHash, 0, Q::None}}) ||
+      !AddBenchClass(registry, "cBenchObject",
+                     {{"Health", kCIntHash, 0, Q::None},
+                      {"Speed", kCFloatHash, 0, Q::None},
+                      {"Position", kCVector3Hash, 0, Q::None},
+                      {"Rotation", kCQuatHash, 0, Q::Quat},
+                      {"Bounds", kCAxisAlignedBoundingBoxHash, 0, Q::None},
+                      {"Name", kCStringHash, 0, Q::None},
+                      {"Description", kCStringHash, 0, Q::None},
+                      {"Template", kCHashHash, 0, Q::None},
+                      {"Owner", kCPointerHash, 0, Q::None},
+                      {"Enabled", kCBoolHash, 0, Q::None},
+                      {"Weights", kCFloatHash, -1, Q::None},
+                      {"Settings", settings, 0, Q::None},
+                      {"Slots", settings, -1, Q::None}})) {
     std::fputs("Cannot set up the class types.\n", stderr);
     return 1;
   }

@@ -35,6 +35,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/bench_classes.h"
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
 #include "foundation/bit_stream.h"
@@ -738,35 +739,6 @@ class JsonSink final : public Sink {
 
 // ---- the .bin objects -----------------------------------------------------------------------
 
-struct FieldDefinition {
-  const char* name;
-  uint32_t type_hash;
-  int32_t array_size;
-  QuantizationMode mode;
-};
-
-bool AddClass(TypeRegistry& registry, const char* name,
-              std::initializer_list<FieldDefinition> fields) {
-  ClassTypePtr class_type = MakeClassType();
-  if (class_type == nullptr ||
-      (fields.size() != 0 && !class_type->AllocateFields(static_cast<uint32_t>(fields.size())))) {
-    return false;
-  }
-  class_type->name.Assign(name);
-  class_type->name_hash = NameHash(name);
-  uint32_t i = 0;
-  for (const FieldDefinition& definition : fields) {
-    FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(definition.name);
-    field.name_hash = NameHash(definition.name);
-    field.type_hash = definition.type_hash;
-    field.array_size = definition.array_size;
-    field.quantization_mode = static_cast<uint32_t>(definition.mode);
-    if (definition.mode == QuantizationMode::Float) field.float_quantization = kRatioQuantization;
-  }
-  return registry.Add(std::move(class_type)) != nullptr;
-}
-
 const uint32_t kObjectClass = NameHash("cWorkloadObject");
 const uint32_t kSettingsClass = NameHash("cWorkloadSettings");
 const uint32_t kSlotClass = NameHash("cWorkloadSlot");
@@ -776,28 +748,39 @@ const uint32_t kUpgradeableFlags = NameHash("cUpgradeableFlags");
 // Files carry a record without fields for each enumeration and flag-set type their fields use.
 bool AddClasses(TypeRegistry& registry) {
   using Q = QuantizationMode;
-  return AddClass(registry, "cWeaponType", {}) && AddClass(registry, "cUpgradeableFlags", {}) &&
-         AddClass(registry, "cWorkloadSettings",
-                  {{"Count", kCIntHash, 0, Q::None},
-                   {"Scale", kCFloatHash, 0, Q::None},
-                   {"Label", kCStringHash, 0, Q::None}}) &&
-         AddClass(registry, "cWorkloadSlot",
-                  {{"Kind", kCStringHashHash, 0, Q::None},
-                   {"Amount", kCShortHash, 0, Q::None},
-                   {"Condition", kCFloatHash, 0, Q::None}}) &&
-         AddClass(
-             registry, "cWorkloadObject",
-             {{"Health", kCIntHash, 0, Q::None},           {"Score", kCIntHash, 0, Q::DynValInt},
-              {"Speed", kCFloatHash, 0, Q::None},          {"Ratio", kCFloatHash, 0, Q::Float},
-              {"Position", kCVector3Hash, 0, Q::None},     {"Location", kCVector3Hash, 0, Q::Pos},
-              {"Scale", kCVector3Hash, 0, Q::Scale},       {"Rotation", kCQuatHash, 0, Q::Quat},
-              {"Enabled", kCBoolHash, 0, Q::None},         {"Name", kCStringHash, 0, Q::None},
-              {"Comment", kCStringHash, 0, Q::None},       {"Target", kCPointerHash, 0, Q::None},
-              {"Owner", kCPointerHash, 0, Q::None},        {"Template", kCHashHash, 0, Q::None},
-              {"Sound", kCStringHashHash, 0, Q::None},     {"Counts", kCIntHash, -1, Q::None},
-              {"Settings", kSettingsClass, 0, Q::None},    {"Layer", kCByteHash, 0, Q::None},
-              {"Priority", kCShortHash, 0, Q::None},       {"Weapon", kWeaponType, 0, Q::None},
-              {"Upgrades", kUpgradeableFlags, 0, Q::None}, {"Slots", kSlotClass, -1, Q::None}});
+  return AddBenchClass(registry, "cWeaponType", {}) &&
+         AddBenchClass(registry, "cUpgradeableFlags", {}) &&
+         AddBenchClass(registry, "cWorkloadSettings",
+                       {{"Count", kCIntHash, 0, Q::None},
+                        {"Scale", kCFloatHash, 0, Q::None},
+                        {"Label", kCStringHash, 0, Q::None}}) &&
+         AddBenchClass(registry, "cWorkloadSlot",
+                       {{"Kind", kCStringHashHash, 0, Q::None},
+                        {"Amount", kCShortHash, 0, Q::None},
+                        {"Condition", kCFloatHash, 0, Q::None}}) &&
+         AddBenchClass(registry, "cWorkloadObject",
+                       {{"Health", kCIntHash, 0, Q::None},
+                        {"Score", kCIntHash, 0, Q::DynValInt},
+                        {"Speed", kCFloatHash, 0, Q::None},
+                        {"Ratio", kCFloatHash, 0, Q::Float, kRatioQuantization},
+                        {"Position", kCVector3Hash, 0, Q::None},
+                        {"Location", kCVector3Hash, 0, Q::Pos},
+                        {"Scale", kCVector3Hash, 0, Q::Scale},
+                        {"Rotation", kCQuatHash, 0, Q::Quat},
+                        {"Enabled", kCBoolHash, 0, Q::None},
+                        {"Name", kCStringHash, 0, Q::None},
+                        {"Comment", kCStringHash, 0, Q::None},
+                        {"Target", kCPointerHash, 0, Q::None},
+                        {"Owner", kCPointerHash, 0, Q::None},
+                        {"Template", kCHashHash, 0, Q::None},
+                        {"Sound", kCStringHashHash, 0, Q::None},
+                        {"Counts", kCIntHash, -1, Q::None},
+                        {"Settings", kSettingsClass, 0, Q::None},
+                        {"Layer", kCByteHash, 0, Q::None},
+                        {"Priority", kCShortHash, 0, Q::None},
+                        {"Weapon", kWeaponType, 0, Q::None},
+                        {"Upgrades", kUpgradeableFlags, 0, Q::None},
+                        {"Slots", kSlotClass, -1, Q::None}});
 }
 
 ValueNode* Child(ValueNode& parent, const char* name, uint32_t type, bool array = false,
