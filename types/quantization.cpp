@@ -65,8 +65,45 @@ float StepsAboveMinimum(float x, const FloatQuantization& q) {
   return shifted / q.step;
 }
 
+// The largest code a field of `bits` bits holds.
+uint32_t LargestCode(uint32_t bits) { return bits >= 32 ? UINT32_MAX : (1u << bits) - 1u; }
+
+bool SameBits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
+
+// A field of b bits holds 2^b codes, often more than the range needs, and the codes past the
+// maximum's decode to values beyond the range (the scale set's codes 100 to 127 read as 10.1
+// to 12.8). Clamping such a value would change a file on its way through a document and back,
+// so a value outside the range that is exactly what one of the field's codes decodes to keeps
+// that code. `decode` gives a code's value; `guess` is the code the unclamped value rounds to.
+template <typename Decode>
+bool FindExactFloatCode(float value, uint32_t bits, int64_t guess, Decode decode, uint32_t& code) {
+  for (int64_t u = guess - 1; u <= guess + 1; ++u) {
+    if (u < 0 || u > int64_t{LargestCode(bits)}) continue;
+    if (SameBits(decode(static_cast<uint32_t>(u)), value)) {
+      code = static_cast<uint32_t>(u);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool OutsideRange(float value, float minimum, float maximum) {
+  return value < minimum || value > maximum;
+}
+
+float FixedValue(const FloatQuantization& set, uint32_t u);
+
 // The code of `value` in a fixed set: the nearest step, halves rounding up.
 uint32_t FixedCode(const FloatQuantization& set, float value) {
+  uint32_t exact = 0;
+  if (OutsideRange(value, set.minimum, set.maximum) &&
+      FindExactFloatCode(
+          value, set.bit_count,
+          static_cast<uint32_t>(FloatToInt(
+              static_cast<float>(std::floor(static_cast<double>(StepsAboveMinimum(value, set)))))),
+          [&set](uint32_t u) { return FixedValue(set, u); }, exact)) {
+    return exact;
+  }
   const float x = ClampFloat(value, set.minimum, set.maximum);
   const float t = StepsAboveMinimum(x, set);
   const float floored = static_cast<float>(std::floor(static_cast<double>(t)));
@@ -166,12 +203,40 @@ uint32_t FloatQuantizationBits(const FloatQuantization& q) {
   return BitLength(static_cast<uint32_t>(FloatToInt(n)));
 }
 
+namespace {
+
+// The value of code `u` of an integer quantization, in the payload's width.
+int32_t DecodedInt(const IntQuantization& q, uint32_t payload_bits, uint32_t u) {
+  const uint32_t decoded = u * static_cast<uint32_t>(q.step) + static_cast<uint32_t>(q.minimum);
+  return ReduceToWidth(decoded, payload_bits);
+}
+
+// The value of code `u` of a float quantization with a derived bit count.
+float DecodedFloat(const FloatQuantization& q, uint32_t u) {
+  // The step count passes through single precision before the double-precision product.
+  const float steps = static_cast<float>(static_cast<double>(u));
+  const double product = static_cast<double>(steps) * static_cast<double>(q.step);
+  const double sum = product + static_cast<double>(q.minimum);
+  return static_cast<float>(sum);
+}
+
+}  // namespace
+
 bool EncodeQuantizedInt(BitWriter& writer, const IntQuantization& q, int32_t value,
                         uint32_t payload_bits) {
   if (writer.failed) return false;
   if (!IsValidIntQuantization(q)) {
     writer.failed = true;
     return false;
+  }
+  const uint32_t bits = IntQuantizationBits(q);
+  if (value < q.minimum || value > q.maximum) {
+    // Kept when one of the field's codes decodes to exactly this value (see FindExactFloatCode).
+    const uint32_t u = static_cast<uint32_t>(Divide(WrapSub(value, q.minimum), q.step));
+    if (u <= LargestCode(bits) && DecodedInt(q, payload_bits, u) == value) {
+      WriteField(writer, bits, u);
+      return !writer.failed;
+    }
   }
   int32_t v = value;
   if (v < q.minimum) {
@@ -184,7 +249,7 @@ bool EncodeQuantizedInt(BitWriter& writer, const IntQuantization& q, int32_t val
   v = ReduceToWidth(static_cast<uint32_t>(v), payload_bits);
   const int32_t steps = Divide(WrapSub(v, q.minimum), q.step);
   const int32_t stored = ReduceToWidth(static_cast<uint32_t>(steps), payload_bits);
-  WriteField(writer, IntQuantizationBits(q), static_cast<uint32_t>(stored));
+  WriteField(writer, bits, static_cast<uint32_t>(stored));
   return !writer.failed;
 }
 
@@ -195,8 +260,7 @@ bool DecodeQuantizedInt(BitReader& reader, const IntQuantization& q, uint32_t pa
   }
   uint32_t u = 0;
   if (!reader.failed) u = ReadField(reader, IntQuantizationBits(q));
-  const uint32_t decoded = u * static_cast<uint32_t>(q.step) + static_cast<uint32_t>(q.minimum);
-  value = ReduceToWidth(decoded, payload_bits);
+  value = DecodedInt(q, payload_bits, u);
   return !reader.failed;
 }
 
@@ -222,8 +286,16 @@ bool EncodeQuantizedFloat(BitWriter& writer, const FloatQuantization& q, float v
     writer.failed = true;
     return false;
   }
-  const float x = ClampFloat(value, q.minimum, q.maximum);
   const uint32_t bits = FloatQuantizationBits(q);
+  uint32_t exact = 0;
+  if (OutsideRange(value, q.minimum, q.maximum) &&
+      FindExactFloatCode(
+          value, bits, static_cast<uint32_t>(FloatToInt(StepsAboveMinimum(value, q))),
+          [&q](uint32_t u) { return DecodedFloat(q, u); }, exact)) {
+    WriteField(writer, bits, exact);
+    return !writer.failed;
+  }
+  const float x = ClampFloat(value, q.minimum, q.maximum);
   uint32_t steps = static_cast<uint32_t>(FloatToInt(StepsAboveMinimum(x, q)));
   // The width only counts a half step beyond the range, so a value near a maximum that is not
   // a whole number of steps above the minimum can round up to one code more than the field
@@ -244,11 +316,7 @@ bool DecodeQuantizedFloat(BitReader& reader, const FloatQuantization& q, float& 
   }
   uint32_t u = 0;
   if (!reader.failed) u = ReadField(reader, FloatQuantizationBits(q));
-  // The step count passes through single precision before the double-precision product.
-  const float steps = static_cast<float>(static_cast<double>(u));
-  const double product = static_cast<double>(steps) * static_cast<double>(q.step);
-  const double sum = product + static_cast<double>(q.minimum);
-  value = static_cast<float>(sum);
+  value = DecodedFloat(q, u);
   return !reader.failed;
 }
 

@@ -49,6 +49,11 @@
 // Clamping of floats: if minimum > x then x = minimum, else if x > maximum then x = maximum,
 // so a NaN passes through and encodes as 0 (the minimum).
 //
+// Values outside the range: a field often holds more codes than its range needs (the scale
+// set's 7 bits hold codes 100 to 127, which decode to 10.1 to 12.8). A value outside the range
+// that is exactly what one of the field's codes decodes to is stored as that code, so every
+// value read from a file encodes back to its own bits; every other value is clamped.
+//
 // Failure: every encode and decode returns false when its cursor is (or becomes) failed, and
 // respects the cursor's sticky flag. A read past the end yields the minimum. Parameters that
 // would divide by zero or overflow a division (see IsValidIntQuantization and

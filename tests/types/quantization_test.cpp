@@ -270,6 +270,27 @@ TEST(FloatQuantizationTest, MaximumBeyondTheLastCodeSaturates) {
   EXPECT_EQ(DecodeFloatField(q, 7), 3.5f);
 }
 
+TEST(QuantizationTest, CodesPastTheMaximumComeBackAndOtherValuesStillClamp) {
+  // Fields hold more codes than their range needs: 7 scale bits hold 28 codes past 10, and
+  // 3 bits of {0, 10, 2} hold 12 and 14. What a file's code decodes to must encode back to it.
+  for (uint32_t u = 0; u < 128; ++u) {
+    EXPECT_EQ(EncodeFixedField(kScaleSet, DecodeFixedField(kScaleSet, u)), u) << u;
+  }
+  const FloatQuantization float_q{0.0f, 10.0f, 2.0f};
+  const IntQuantization int_q{0, 10, 2};
+  for (uint32_t u = 0; u < 8; ++u) {
+    EXPECT_EQ(EncodeFloatField(float_q, DecodeFloatField(float_q, u)), u) << u;
+    EXPECT_EQ(EncodeIntField(int_q, static_cast<int32_t>(2 * u)), u) << u;
+  }
+  EXPECT_EQ(EncodeFixedField(kScaleSet, 12.85f), 99u);
+  EXPECT_EQ(EncodeFixedField(kScaleSet, 0.05f), 0u);
+  EXPECT_EQ(EncodeFloatField(float_q, 13.0f), 5u);
+  EXPECT_EQ(EncodeFloatField(float_q, 100.0f), 5u);
+  EXPECT_EQ(EncodeIntField(int_q, 13), 5u);
+  EXPECT_EQ(EncodeIntField(int_q, 16), 5u);
+  EXPECT_EQ(EncodeIntField(int_q, -2), 0u);
+}
+
 TEST(DynValIntTest, NegativeValuesCannotBeStored) {
   for (int32_t v : {-1, kMin32}) {
     Stream s;
