@@ -91,30 +91,30 @@ bool OutsideRange(float value, float minimum, float maximum) {
   return value < minimum || value > maximum;
 }
 
-float FixedValue(const FloatQuantization& set, uint32_t u);
+// The value of code `u` in a fixed set.
+float FixedValue(const FloatQuantization& set, uint32_t u) {
+  const float steps = static_cast<float>(static_cast<double>(u));
+  const float product = steps * set.step;
+  return product + set.minimum;
+}
+
+// The step of a fixed set that `x` rounds to, halves rounding up; x is not clamped.
+uint32_t NearestFixedStep(const FloatQuantization& set, float x) {
+  const float t = StepsAboveMinimum(x, set);
+  const float floored = static_cast<float>(std::floor(static_cast<double>(t)));
+  return static_cast<uint32_t>(FloatToInt(floored));
+}
 
 // The code of `value` in a fixed set: the nearest step, halves rounding up.
 uint32_t FixedCode(const FloatQuantization& set, float value) {
   uint32_t exact = 0;
   if (OutsideRange(value, set.minimum, set.maximum) &&
       FindExactFloatCode(
-          value, set.bit_count,
-          static_cast<uint32_t>(FloatToInt(
-              static_cast<float>(std::floor(static_cast<double>(StepsAboveMinimum(value, set)))))),
+          value, set.bit_count, NearestFixedStep(set, value),
           [&set](uint32_t u) { return FixedValue(set, u); }, exact)) {
     return exact;
   }
-  const float x = ClampFloat(value, set.minimum, set.maximum);
-  const float t = StepsAboveMinimum(x, set);
-  const float floored = static_cast<float>(std::floor(static_cast<double>(t)));
-  return static_cast<uint32_t>(FloatToInt(floored));
-}
-
-// The value of code `u` in a fixed set.
-float FixedValue(const FloatQuantization& set, uint32_t u) {
-  const float steps = static_cast<float>(static_cast<double>(u));
-  const float product = steps * set.step;
-  return product + set.minimum;
+  return NearestFixedStep(set, ClampFloat(value, set.minimum, set.maximum));
 }
 
 const FloatQuantization* Vec3Set(QuantizationMode mode, int component) {
@@ -303,8 +303,7 @@ bool EncodeQuantizedFloat(BitWriter& writer, const FloatQuantization& q, float v
   // minimum; the largest code is the nearest value the field can hold. Values decoded from a
   // field never round up past their own code, so they still encode to the same bits.
   if (bits < 32 && steps <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    const uint32_t largest = (1u << bits) - 1u;
-    if (steps > largest) steps = largest;
+    if (steps > LargestCode(bits)) steps = LargestCode(bits);
   }
   WriteField(writer, bits, steps);
   return !writer.failed;
