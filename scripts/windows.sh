@@ -42,7 +42,12 @@ wineserver -w  # a server left from an earlier run ends 3 s after its last progr
 wineserver -p
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 trap 'exit 1' INT TERM
-wine wineboot --init >/dev/null 2>&1
+# A new prefix occasionally fails to start (seen once with exit status 53 right after an
+# earlier prefix at the same path was deleted); stop the server and try once more.
+if ! wine wineboot --init >/dev/null 2>&1; then
+  wineserver -k >/dev/null 2>&1 || true
+  wine wineboot --init >/dev/null 2>&1
+fi
 
 echo "== Cross build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
