@@ -86,9 +86,9 @@ bool SearchObjectInFile(const char* input, uint32_t object_id, ObjectSearchState
   return true;
 }
 
-bool LoadBinInputTypes(const char* input, ByteBuffer& file, TypeRegistry& registry,
+bool LoadBinInputTypes(const char* input, FileContent& file, TypeRegistry& registry,
                        uint32_t& objects_offset) {
-  if (!ReadWholeFile(input, file)) {
+  if (!file.Load(input)) {
     std::printf("Failed to load \"%s\".\n", input);
     return false;
   }

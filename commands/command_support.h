@@ -15,6 +15,7 @@
 #include "bin/value_node.h"
 #include "foundation/bit_stream.h"
 #include "foundation/byte_buffer.h"
+#include "foundation/file.h"
 #include "types/core_type.h"
 #include "types/core_type_hashes.h"
 #include "types/type_stream.h"
@@ -41,14 +42,14 @@
 /// generated \"%s\".\n" (returns kExitSuccess) or "Failed to write \"%s\".\n" (kExitFailure).
 [[nodiscard]] int WriteTextOutput(const char* output, const CStringBufferA& text);
 
-/// Reads `input` whole into `file`, checks the header and loads the type information section
+/// Loads `input` whole into `file`, checks the header and loads the type information section
 /// into `registry` with the list fields switched to cStringHash. Prints, as the steps go:
 ///   "Failed to load \"<input>\".\n"   the file cannot be read
 ///   "Unexpected file format.\n"       shorter than the header or wrong format words
 ///   "Loading types...\n"              before the type information
 ///   "Failed to load types.\n"         the type information is unreadable
 /// On success `objects_offset` is the byte offset of the object stream in `file`.
-[[nodiscard]] bool LoadBinInputTypes(const char* input, ByteBuffer& file, TypeRegistry& registry,
+[[nodiscard]] bool LoadBinInputTypes(const char* input, FileContent& file, TypeRegistry& registry,
                                      uint32_t& objects_offset);
 
 /// How a search for one object ended.
@@ -82,7 +83,7 @@ struct ObjectSearchState {
   CoreTypeTable core_types;
   TypeRegistry registry;
   OwnedObjectList objects;
-  ByteBuffer file{kGranuleBytes};
+  FileContent file;
   BitReader reader;
   DecodeBudget budget{0};
   FoundObject found;
@@ -133,7 +134,7 @@ template <typename Link, typename Enter>
 template <typename Link, typename Enter>
 [[nodiscard]] bool LoadBinInputObjects(const char* input, TypeRegistry& registry,
                                        CoreTypeTable& core_types, Link&& link, Enter&& enter) {
-  ByteBuffer file(kGranuleBytes);
+  FileContent file;
   uint32_t objects_offset = 0;
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) return false;
   std::printf("Loading objects...\n");

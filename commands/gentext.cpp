@@ -5,9 +5,14 @@
 // its class and ID, so the dictionaries can name every object of the file and every pointer
 // comment can name its target's class wherever it is referenced. The second decodes one object
 // at a time, writes it and releases its values again, so memory holds the file's bytes, the
-// top-level nodes and the text, never every object's values at once. The document is built in
-// memory and written in one atomic step at the end: a failure at any earlier point leaves no
-// output file, and an existing file of that name keeps its content.
+// top-level nodes and a little text, never every object's values at once.
+//
+// The text goes to a temporary file beside the output in pieces of about a megabyte while it
+// is produced, and is renamed over the output only when the whole document has been written:
+// a failure at any point leaves no output file, and an existing file of that name keeps its
+// content. The messages are those of a document built whole and written at the end: a write
+// that fails part-way is reported after "Finished generating output." (and a document that
+// cannot be generated is reported as such even when the writing failed before).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -35,14 +40,49 @@ const char* const kHelp[] = {
     "[output file] - Output text file, defaults to inputfile.txt\n",
 };
 
-// The text of a document is typically two to three times the size of the object stream it
-// comes from; reserving twice the stream up front spares most of the growth steps, and what
-// remains grows by doubling.
-constexpr uint64_t kReservedTextPerStreamByte = 2;
+// Text is handed to the output file once this much of it has been written; the buffer is
+// then emptied and reused, so it stays near this size (an object's text is seldom larger).
+constexpr uint32_t kFlushBytes = 1u << 20;
+
+// The output file of one run, fed in pieces. Remembers a failed write and drops what comes
+// after it, so the generation still runs to its end and reports its own failure first.
+class TextOutput {
+ public:
+  explicit TextOutput(const char* path) : path_(path) {}
+
+  // Passes `text` on to the file when it holds at least kFlushBytes (every byte when `all`)
+  // and empties it. False when the document grows past kMaxDocumentBytes.
+  bool Take(CStringBufferA& text, bool all) {
+    if (text.length < kFlushBytes && !all) {
+      return true;
+    }
+    if (uint64_t{written_} + text.length > kMaxDocumentBytes) {
+      return false;
+    }
+    written_ += text.length;
+    if (!failed_ && !file_.IsOpen() && !file_.Open(path_)) {
+      failed_ = true;
+    }
+    if (!failed_ && !file_.Write(text.data, text.length)) {
+      failed_ = true;
+    }
+    text.Clear(false);
+    return true;
+  }
+
+  // Renames the finished file over the output; false when any write failed.
+  bool Commit() { return !failed_ && file_.Commit(); }
+
+ private:
+  const char* path_;
+  OutputFile file_;
+  uint32_t written_ = 0;
+  bool failed_ = false;
+};
 
 // Reads the input and checks its types and objects, printing the progress lines and the failure
 // message of the phase that fails. The file's bytes stay in `file` for the second pass.
-bool LoadInput(const char* input, ByteBuffer& file, TypeRegistry& registry,
+bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
                CoreTypeTable& core_types, ValueObjectList& objects, ObjectIdTable& ids,
                uint32_t& objects_offset) {
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) {
@@ -58,21 +98,24 @@ bool LoadInput(const char* input, ByteBuffer& file, TypeRegistry& registry,
   return true;
 }
 
-// Decodes and writes every object in stream order, one at a time.
-bool GenerateText(const ByteBuffer& file, uint32_t objects_offset, const TypeRegistry& registry,
-                  const CoreTypeTable& core_types, ValueNode* first, CStringBufferA& text) {
-  const uint32_t stream_bytes = file.size - objects_offset;
-  const uint64_t reserve = std::min<uint64_t>(
-      uint64_t{stream_bytes} * kReservedTextPerStreamByte + kGranuleBytes, kMaxDocumentBytes);
-  text.Reserve(static_cast<uint32_t>(reserve));
+// Decodes and writes every object in stream order, one at a time, handing the text to `output`
+// as it grows.
+bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
+                  const CoreTypeTable& core_types, ValueNode* first, TextOutput& output) {
+  CStringBufferA text;
+  text.Reserve(kFlushBytes + kFlushBytes / 4);
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
-  BitReader reader(file.data + objects_offset, stream_bytes);
-  return ReadObjectFieldsInOrder(reader, registry, core_types, first, [&](const ValueNode& object) {
-    const ClassType* class_type = registry.Find(object.type_hash);
-    return class_type != nullptr && WriteObject(object, *class_type, text, value_scratch, registry,
-                                                core_types, comment_scratch);
-  });
+  BitReader reader(file.data + objects_offset, file.size - objects_offset);
+  const bool written =
+      ReadObjectFieldsInOrder(reader, registry, core_types, first, [&](const ValueNode& object) {
+        const ClassType* class_type = registry.Find(object.type_hash);
+        return class_type != nullptr &&
+               WriteObject(object, *class_type, text, value_scratch, registry, core_types,
+                           comment_scratch) &&
+               output.Take(text, false);
+      });
+  return written && output.Take(text, true);
 }
 
 }  // namespace
@@ -94,19 +137,24 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   NameDictionaries dictionaries;
   LoadNameDictionaries(dictionaries, exe_folder, &registry, &ids);
 
-  ByteBuffer file(kGranuleBytes);
+  FileContent file;
   uint32_t objects_offset = 0;
   if (!LoadInput(input, file, registry, core_types, objects, ids, objects_offset)) {
     return kExitFailure;
   }
 
   std::printf("Generating output...\n");
-  CStringBufferA text;
-  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, text)) {
+  TextOutput text_output(output.data);
+  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, text_output)) {
     std::printf("Failed to generate output.\n");
     return kExitFailure;
   }
   std::printf("Finished generating output.\n");
 
-  return WriteTextOutput(output.data, text);
+  if (!text_output.Commit()) {
+    std::printf("Failed to write \"%s\".\n", output.data);
+    return kExitFailure;
+  }
+  std::printf("Successfully generated \"%s\".\n", output.data);
+  return kExitSuccess;
 }

@@ -72,7 +72,7 @@ int RunStringDump(int count, char** args, const char* /*exe_folder*/) {
   OwnedObjectList objects;
   {
     // The objects own copies of their strings, so the file's bytes go once loading is done.
-    ByteBuffer file(kGranuleBytes);
+    FileContent file;
     uint32_t objects_offset = 0;
     if (!LoadBinInputTypes(input, file, registry, objects_offset)) return kExitFailure;
     std::printf("Loading objects...\n");

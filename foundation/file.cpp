@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +67,12 @@ bool IsNativeSeparator(char c) {
   return c == '/';
 #endif
 }
+
+// Maps `size` bytes of an open regular file read-only into `view`; false where the platform
+// does not map or the mapping fails (the caller then reads the file instead).
+bool MapReadOnly(FileHandle file, uint64_t size, void*& view);
+// Gives back a view from MapReadOnly.
+void UnmapReadOnly(void* view, size_t bytes);
 
 // Storage that ReadToEnd fills: `bytes` can take `room` bytes.
 struct Room {
@@ -339,16 +346,15 @@ bool QueryFileSize(FileHandle file, uint64_t& size) {
   return true;
 }
 
-bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
-  if (path == nullptr || path[0] == '\0' || (bytes == nullptr && count != 0)) {
+bool OutputFile::Open(const char* path) {
+  Abandon();
+  if (path == nullptr || path[0] == '\0') {
     return false;
   }
   if (HANDLE device = OpenDeviceTarget(path)) {
-    bool ok = WriteAll(device, static_cast<const uint8_t*>(bytes), count);
-    if (!CloseHandle(device)) {
-      ok = false;
-    }
-    return ok;
+    handle_ = reinterpret_cast<FileHandle>(device);
+    direct_ = true;
+    return true;
   }
   // Renaming over a read-only file would slip past its protection.
   const DWORD attributes = GetFileAttributesA(path);
@@ -356,11 +362,10 @@ bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
     return false;
   }
-  TStringBufferA<260> temp;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    MakeTempPath(path, GetCurrentProcessId(), temp);
-    file = CreateFileA(temp.data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+    MakeTempPath(path, GetCurrentProcessId(), temp_);
+    file = CreateFileA(temp_.data, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
       break;
@@ -369,19 +374,67 @@ bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }
-  bool ok =
-      WriteAll(file, static_cast<const uint8_t*>(bytes), count) && FlushFileBuffers(file) != 0;
+  target_.Assign(path);
+  handle_ = reinterpret_cast<FileHandle>(file);
+  direct_ = false;
+  return true;
+}
+
+bool OutputFile::Write(const void* bytes, size_t count) {
+  if (handle_ == kInvalidFile || (bytes == nullptr && count != 0)) {
+    Abandon();
+    return false;
+  }
+  if (!WriteAll(ToHandle(handle_), static_cast<const uint8_t*>(bytes), count)) {
+    Abandon();
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (handle_ == kInvalidFile) {
+    return false;
+  }
+  HANDLE file = ToHandle(handle_);
+  handle_ = kInvalidFile;
+  if (direct_) {
+    return CloseHandle(file) != 0;
+  }
+  bool ok = FlushFileBuffers(file) != 0;
   if (!CloseHandle(file)) {
     ok = false;
   }
-  if (ok && !MoveFileExA(temp.data, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (ok &&
+      !MoveFileExA(temp_.data, target_.data, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ok = false;
   }
   if (!ok) {
-    DeleteFileA(temp.data);
+    DeleteFileA(temp_.data);
   }
   return ok;
 }
+
+void OutputFile::Abandon() {
+  if (handle_ == kInvalidFile) {
+    return;
+  }
+  CloseHandle(ToHandle(handle_));
+  handle_ = kInvalidFile;
+  if (!direct_) {
+    DeleteFileA(temp_.data);
+  }
+}
+
+namespace {
+
+// Files are read into memory here: a mapped view would keep the file from being replaced
+// while it is held.
+bool MapReadOnly(FileHandle, uint64_t, void*&) { return false; }
+
+void UnmapReadOnly(void*, size_t) {}
+
+}  // namespace
 
 bool SameFile(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) {
@@ -469,19 +522,6 @@ bool CollectEntries(const std::string& prefix, std::vector<std::string>& files,
   return true;
 }
 
-// Devices and pipes have no content to replace: renaming over one would destroy the node.
-bool WriteStraight(const char* path, const uint8_t* bytes, size_t count) {
-  const int fd = OpenRetrying(path, O_WRONLY | O_CLOEXEC, 0);
-  if (fd < 0) {
-    return false;
-  }
-  bool ok = WriteAll(fd, bytes, count);
-  if (close(fd) != 0) {
-    ok = false;
-  }
-  return ok;
-}
-
 // The data must be on disk before the rename makes it visible, or a crash could leave an
 // empty target. File systems without fsync report EINVAL or ENOTSUP; nothing more can be done
 // there.
@@ -567,18 +607,26 @@ bool QueryFileSize(FileHandle file, uint64_t& size) {
   return true;
 }
 
-bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
-  if (path == nullptr || path[0] == '\0' || (bytes == nullptr && count != 0)) {
+bool OutputFile::Open(const char* path) {
+  Abandon();
+  if (path == nullptr || path[0] == '\0') {
     return false;
   }
-  const auto* source = static_cast<const uint8_t*>(bytes);
-  TStringBufferA<260> target(path);
+  target_.Assign(path);
   bool keep_mode = false;
   mode_t mode = 0;
   struct stat existing;
   if (stat(path, &existing) == 0) {
     if (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode)) {
-      return WriteStraight(path, source, count);
+      // Devices and pipes have no content to replace: renaming over one would destroy the
+      // node, so they are written in place.
+      const int fd = OpenRetrying(path, O_WRONLY | O_CLOEXEC, 0);
+      if (fd < 0) {
+        return false;
+      }
+      handle_ = fd;
+      direct_ = true;
+      return true;
     }
     // Renaming over a read-only file would slip past its protection.
     if (!S_ISREG(existing.st_mode) || access(path, W_OK) != 0) {
@@ -593,16 +641,15 @@ bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
       if (resolved == nullptr) {
         return false;
       }
-      target.Assign(resolved);
+      target_.Assign(resolved);
       std::free(resolved);
     }
   }
 
-  TStringBufferA<260> temp;
   int fd = -1;
   for (uint32_t attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    MakeTempPath(target.data, static_cast<unsigned long>(getpid()), temp);
-    fd = OpenRetrying(temp.data, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    MakeTempPath(target_.data, static_cast<unsigned long>(getpid()), temp_);
+    fd = OpenRetrying(temp_.data, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) {
       return false;
     }
@@ -613,19 +660,76 @@ bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
   if (keep_mode && fchmod(fd, mode) != 0) {
     // The content matters more than the permissions; the new file keeps the defaults.
   }
-  bool ok = WriteAll(fd, source, count) && SyncFile(fd);
+  handle_ = fd;
+  direct_ = false;
+  return true;
+}
+
+bool OutputFile::Write(const void* bytes, size_t count) {
+  if (handle_ == kInvalidFile || (bytes == nullptr && count != 0)) {
+    Abandon();
+    return false;
+  }
+  if (!WriteAll(ToDescriptor(handle_), static_cast<const uint8_t*>(bytes), count)) {
+    Abandon();
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (handle_ == kInvalidFile) {
+    return false;
+  }
+  const int fd = ToDescriptor(handle_);
+  handle_ = kInvalidFile;
   // close reports write errors that some file systems deliver late.
+  if (direct_) {
+    return close(fd) == 0;
+  }
+  bool ok = SyncFile(fd);
   if (close(fd) != 0) {
     ok = false;
   }
-  if (ok && rename(temp.data, target.data) != 0) {
+  if (ok && rename(temp_.data, target_.data) != 0) {
     ok = false;
   }
   if (!ok) {
-    unlink(temp.data);
+    unlink(temp_.data);
   }
   return ok;
 }
+
+void OutputFile::Abandon() {
+  if (handle_ == kInvalidFile) {
+    return;
+  }
+  close(ToDescriptor(handle_));
+  handle_ = kInvalidFile;
+  if (!direct_) {
+    unlink(temp_.data);
+  }
+}
+
+namespace {
+
+bool MapReadOnly(FileHandle file, uint64_t size, void*& view) {
+  int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+  // The whole file is read anyway: mapping every page now spares one fault per page later.
+  flags |= MAP_POPULATE;
+#endif
+  void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, flags, ToDescriptor(file), 0);
+  if (mapped == MAP_FAILED) {
+    return false;
+  }
+  view = mapped;
+  return true;
+}
+
+void UnmapReadOnly(void* view, size_t bytes) { munmap(view, bytes); }
+
+}  // namespace
 
 bool SameFile(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) {
@@ -646,12 +750,11 @@ bool IsDirectory(const char* path) {
 
 #endif
 
-bool ReadWholeFile(const char* path, ByteBuffer& buffer) {
-  buffer.Reset();
-  const FileHandle file = OpenFile(path, "r");
-  if (file == kInvalidFile) {
-    return false;
-  }
+namespace {
+
+// Reads an open file from its position to its end into `buffer` (already Reset). Leaves the
+// buffer reset on failure. Does not close the file.
+bool ReadOpenFile(FileHandle file, ByteBuffer& buffer) {
   uint32_t total = 0;
   const bool ok = ReadToEnd(
       file,
@@ -659,13 +762,75 @@ bool ReadWholeFile(const char* path, ByteBuffer& buffer) {
         return buffer.Grow(n) ? Room{buffer.data, buffer.capacity} : Room{nullptr, 0};
       },
       total);
-  CloseFile(file);
   if (!ok) {
     // Zero what the failed read left, so unwritten bytes stay zero.
     buffer.Reset();
     return false;
   }
   buffer.size = total;
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const char* path, ByteBuffer& buffer) {
+  buffer.Reset();
+  const FileHandle file = OpenFile(path, "r");
+  if (file == kInvalidFile) {
+    return false;
+  }
+  const bool ok = ReadOpenFile(file, buffer);
+  CloseFile(file);
+  return ok;
+}
+
+FileContent::~FileContent() { Release(); }
+
+void FileContent::Release() {
+  if (mapping_ != nullptr) {
+    UnmapReadOnly(mapping_, mapping_bytes_);
+    mapping_ = nullptr;
+    mapping_bytes_ = 0;
+  }
+  buffer_.Reset();
+  data = kEmpty;
+  size = 0;
+}
+
+bool FileContent::Load(const char* path) {
+  Release();
+  const FileHandle file = OpenFile(path, "r");
+  if (file == kInvalidFile) {
+    return false;
+  }
+  uint64_t length = 0;
+  if (!QueryFileSize(file, length)) {
+    length = 0;
+  }
+  if (length >= kMaxStreamBytes) {
+    CloseFile(file);
+    return false;
+  }
+  // Only a file that announces its size is mapped; the rest (empty files, pipes, devices and
+  // files whose mapping fails) is read to its end.
+  void* view = nullptr;
+  if (length != 0 && MapReadOnly(file, length, view)) {
+    CloseFile(file);
+    mapping_ = view;
+    mapping_bytes_ = static_cast<size_t>(length);
+    data = static_cast<const uint8_t*>(view);
+    size = static_cast<uint32_t>(length);
+    return true;
+  }
+  const bool ok = ReadOpenFile(file, buffer_);
+  CloseFile(file);
+  if (!ok) {
+    return false;
+  }
+  if (buffer_.size != 0) {
+    data = buffer_.data;
+    size = buffer_.size;
+  }
   return true;
 }
 
@@ -711,6 +876,14 @@ bool ReadWholeText(const char* path, CStringBufferA& text) {
     text.length = total;
   }
   return true;
+}
+
+bool WriteWholeBytes(const char* path, const void* bytes, size_t count) {
+  if (bytes == nullptr && count != 0) {
+    return false;
+  }
+  OutputFile file;
+  return file.Open(path) && file.Write(bytes, count) && file.Commit();
 }
 
 bool WriteWholeFile(const char* path, const ByteBuffer& buffer) {

@@ -59,6 +59,69 @@ void CloseFile(FileHandle file);
 /// False, with the text empty, on the failures of ReadWholeFile.
 [[nodiscard]] bool ReadWholeText(const char* path, CStringBufferA& text);
 
+/// A whole input file, held for reading. A regular file is mapped straight from the system's
+/// file cache where the platform allows it: no copy and no fresh memory to fault in, which is
+/// most of the cost of reading a large file. An empty file, a pipe or device, or a platform
+/// without mapping is read into an owned buffer instead. Either way `data` and `size` hold the
+/// whole content until the next Load, Release or destruction; `data` is never null (an empty
+/// content points at a static empty byte). The content of a mapped file is that of the file
+/// itself: a program that truncates the file while it is held makes further reads fail hard,
+/// as with any memory-mapped reader.
+class FileContent {
+ public:
+  FileContent() = default;
+  ~FileContent();
+  FileContent(const FileContent&) = delete;
+  FileContent& operator=(const FileContent&) = delete;
+
+  /// Loads `path` whole (Release first). Fails, holding nothing, as ReadWholeFile does: the
+  /// file cannot be opened or read, or holds kMaxStreamBytes or more.
+  [[nodiscard]] bool Load(const char* path);
+  /// Gives back the mapping or the buffer; the content is empty afterwards.
+  void Release();
+
+  const uint8_t* data = kEmpty;
+  uint32_t size = 0;
+
+ private:
+  static constexpr uint8_t kEmpty[1] = {0};
+  ByteBuffer buffer_;
+  void* mapping_ = nullptr;  // the platform's view, when the content is mapped
+  size_t mapping_bytes_ = 0;
+};
+
+/// One output file written in pieces, with the guarantees of WriteWholeBytes (below): Open
+/// prepares a temporary file in the target's folder (or opens a device or pipe target
+/// directly), Write appends to it, and Commit makes the content durable and renames it over
+/// the target. The target is untouched until Commit succeeds; a failed Write or Commit, an
+/// Abandon, or destruction before Commit removes the temporary file.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() { Abandon(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// False, with nothing created, when `path` cannot be written (see WriteWholeBytes).
+  [[nodiscard]] bool Open(const char* path);
+  /// Appends `count` bytes. False when the file is not open or any byte could not be
+  /// written; the file is then abandoned.
+  [[nodiscard]] bool Write(const void* bytes, size_t count);
+  /// Finishes the file: flushed to the disk and renamed over the target. False, with the
+  /// temporary file removed and the target as it was, on any failure or when not open.
+  [[nodiscard]] bool Commit();
+  /// Closes and removes the temporary file, if any; the target stays as it was.
+  void Abandon();
+  /// True between a successful Open and the end of the file (Commit, Abandon or a failure).
+  [[nodiscard]] bool IsOpen() const { return handle_ != kInvalidFile; }
+
+ private:
+  FileHandle handle_ = kInvalidFile;
+  bool direct_ = false;         // a device or pipe, written in place
+  TStringBufferA<260> temp_;    // the temporary file while open
+  TStringBufferA<260> target_;  // what Commit renames it to
+};
+
 /// Writes `count` bytes atomically to `path` (see above). An existing character device or pipe
 /// (such as /dev/null, or NUL on Windows) cannot be replaced and is written directly instead; a
 /// folder, a block device or a socket is refused, and so is an existing file the caller may not

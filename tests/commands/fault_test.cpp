@@ -343,6 +343,38 @@ TEST_F(OutputFaultTest, AFullDiskLeavesNoPartialFileAndTheOldOutputAlone) {
   }
 }
 
+// gentext hands a large document to its file in pieces while producing it: a disk that fills
+// after the first pieces still ends in "Failed to write", with the old output kept and the
+// pieces already written removed.
+TEST_F(OutputFaultTest, ADiskFillingPartWayThroughALargeDocumentKeepsTheOldOutput) {
+  TestBits objects;
+  for (uint32_t id = 1; id <= 40000; ++id) {
+    objects.Word(TestNameHash("cLink"));
+    objects.Word(id);
+    std::string name(40, 'n');
+    for (size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char>('a' + (id + i) % 26);
+    objects.Word(static_cast<uint32_t>(name.size()));
+    objects.Text(name);
+    objects.Word(id);
+    objects.Word(id + 1);
+  }
+  ASSERT_TRUE(folder_.Put("big.bin", TestBinFile({kLink}) + objects.bytes()));
+  ASSERT_TRUE(folder_.Put("out/file", "old"));
+  const ToolRun run =
+      RunWithFileSizeLimit(tool_, {"gentext", "big.bin", "out/file"}, folder_.root(), 3u << 20);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_EQ(LastLine(run.output), "Failed to write \"out/file\".\n") << run.output;
+  EXPECT_NE(run.output.find("Finished generating output.\n"), std::string::npos);
+  EXPECT_EQ(folder_.Get("out/file"), "old");
+  EXPECT_EQ(EntriesIn(folder_.At("out")), 1u);
+
+  // Without the limit the same run succeeds: the limit, not the input, stopped it.
+  const ToolRun unlimited = RunWithFileSizeLimit(tool_, {"gentext", "big.bin", "out/file"},
+                                                 folder_.root(), RLIM_INFINITY);
+  EXPECT_EQ(unlimited.exit_code, 0) << unlimited.output;
+  EXPECT_GT(folder_.Get("out/file").size(), 3u << 20);
+}
+
 TEST_F(OutputFaultTest, AFolderWithoutWritePermissionKeepsTheOldOutput) {
   if (geteuid() == 0) GTEST_SKIP() << "root writes into folders without write permission";
   ASSERT_TRUE(folder_.Put("locked/file", "old"));

@@ -109,6 +109,41 @@ TEST_F(GenTextTest, EveryFailureIsReportedAndLeavesTheOutputAlone) {
             5);  // the four inputs and out.txt: no temporary files
 }
 
+// A document of several megabytes reaches the file in pieces while it is produced; the file
+// holds exactly the text of every object, in order, and reads back to the same .bin.
+TEST_F(GenTextTest, LargeDocumentsArriveWholeAndReadBack) {
+  const TestClass item{"cA", {{"xy", "cInt", 0, 0, {}}, {"label", "cString", 0, 0, {}}}};
+  TestBits objects;
+  std::string expected;
+  for (uint32_t id = 1; id <= 60000; ++id) {
+    const std::string label(id % 97, static_cast<char>('a' + id % 26));
+    objects.Word(TestNameHash("cA"));
+    objects.Word(id);
+    objects.Word(id * 7919u);
+    objects.Word(static_cast<uint32_t>(label.size()));  // a string's word: its length
+    if (!label.empty()) objects.Text(label);
+    expected += "cA " + std::to_string(id) + " {\r\n\txy = \"" +
+                std::to_string(static_cast<int32_t>(id * 7919u)) + "\"\r\n\tlabel = \"" + label +
+                "\"\r\n}\r\n";
+  }
+  ASSERT_GT(expected.size(), 4u << 20);
+  const std::string bin = TestBinFile({item}) + objects.bytes();
+  ASSERT_TRUE(folder_.Put("big.bin", bin));
+  ASSERT_TRUE(folder_.Put("big.txt", "old"));
+
+  const ToolRun run = RunQvx({"gentext", folder_.At("big.bin")});
+  EXPECT_EQ(run.output, Succeeded(NativePath(folder_.At("big.txt"))));
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(folder_.Get("big.txt") == expected);
+
+  const std::string tool = folder_.At("QVXBinTool");
+  std::filesystem::copy_file(QVX_TOOL_PATH, tool);
+  ASSERT_EQ(RunTool(tool, {"buildtlib", folder_.root(), folder_.At("QVX.tl")}).exit_code, 0);
+  const ToolRun back = RunTool(tool, {"genbin", folder_.At("big.txt"), folder_.At("back.bin")});
+  EXPECT_EQ(back.exit_code, 0) << back.output;
+  EXPECT_TRUE(folder_.Get("back.bin") == bin);
+}
+
 // Object names come from Hash.txt beside the executable; a reference's comment names the class
 // of its target, even when the target comes later in the file.
 TEST_F(GenTextTest, NamesObjectsAndReferencesFromTheDictionaries) {

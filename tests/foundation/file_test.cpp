@@ -282,7 +282,112 @@ TEST_F(FileTest, FilesOf512MiBOrMoreAreRefused) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Held content (mapped where the platform maps)
+
+std::string Bytes(const FileContent& content) {
+  return std::string(reinterpret_cast<const char*>(content.data), content.size);
+}
+
+TEST_F(FileTest, FileContentHoldsEveryByteOfFilesOfAnySize) {
+  std::mt19937 random(777);
+  FileContent content;
+  for (uint32_t size : {1u, 2u, 4095u, 4096u, 4097u, 70000u, 0u}) {
+    SCOPED_TRACE(size);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() % 4 == 0 ? 0 : random());
+    Put("f.bin", bytes);
+    ASSERT_TRUE(content.Load(At("f.bin").c_str()));
+    ASSERT_NE(content.data, nullptr);
+    EXPECT_EQ(content.size, size);
+    EXPECT_TRUE(Bytes(content) == bytes);
+  }
+  // Held content stays as loaded when the file is replaced (the way outputs are written).
+  Put("g.bin", "first");
+  ASSERT_TRUE(content.Load(At("g.bin").c_str()));
+  ASSERT_TRUE(WriteWholeBytes(At("g.bin").c_str(), "second", 6));
+  EXPECT_EQ(Bytes(content), "first");
+  content.Release();
+  EXPECT_EQ(content.size, 0u);
+  ASSERT_NE(content.data, nullptr);
+}
+
+TEST_F(FileTest, FileContentFailsAsTheReadersDo) {
+  FileContent content;
+  Put("ok.bin", "held");
+  ASSERT_TRUE(content.Load(At("ok.bin").c_str()));
+  EXPECT_FALSE(content.Load(At("missing.bin").c_str()));
+  EXPECT_EQ(content.size, 0u);
+  EXPECT_FALSE(content.Load(root_.c_str()));
+  EXPECT_FALSE(content.Load(nullptr));
+  Put("huge.bin", "");
+  fs::resize_file(At("huge.bin"), kMaxStreamBytes);
+  EXPECT_FALSE(content.Load(At("huge.bin").c_str()));
+  EXPECT_EQ(content.size, 0u);
+  fs::resize_file(At("huge.bin"), kMaxStreamBytes - 1);
+  ASSERT_TRUE(content.Load(At("huge.bin").c_str()));
+  EXPECT_EQ(content.size, kMaxStreamBytes - 1);
+  EXPECT_EQ(content.data[kMaxStreamBytes / 2], 0);
+}
+
+#ifndef _WIN32
+TEST_F(FileTest, FileContentReadsAPipeToItsEnd) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string content(30000, 'p');
+  ASSERT_EQ(write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  close(ends[1]);
+  FileContent held;
+  EXPECT_TRUE(held.Load(("/proc/self/fd/" + std::to_string(ends[0])).c_str()));
+  close(ends[0]);
+  EXPECT_TRUE(Bytes(held) == content);
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------
 // Writing
+
+TEST_F(FileTest, OutputFileJoinsItsPiecesAndReplacesTheTargetOnlyOnCommit) {
+  Put("out.bin", "old");
+  const std::string big(100000, 'b');
+  OutputFile file;
+  ASSERT_TRUE(file.Open(At("out.bin").c_str()));
+  EXPECT_TRUE(file.IsOpen());
+  EXPECT_TRUE(file.Write("abc", 3));
+  EXPECT_TRUE(file.Write(nullptr, 0));
+  EXPECT_TRUE(file.Write(big.data(), big.size()));
+  EXPECT_EQ(Get("out.bin"), "old");
+  EXPECT_EQ(Entries().size(), 2u);  // the target and the temporary file
+  EXPECT_TRUE(file.Commit());
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_TRUE(Get("out.bin") == "abc" + big);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+  // A finished file takes nothing more.
+  EXPECT_FALSE(file.Write("x", 1));
+  EXPECT_FALSE(file.Commit());
+  EXPECT_TRUE(Get("out.bin") == "abc" + big);
+}
+
+TEST_F(FileTest, AnOutputFileNeverCommittedLeavesNoTrace) {
+  Put("out.bin", "old");
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.Open(At("out.bin").c_str()));
+    ASSERT_TRUE(file.Write("new", 3));
+  }
+  EXPECT_EQ(Get("out.bin"), "old");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+
+  OutputFile file;
+  ASSERT_TRUE(file.Open(At("fresh.bin").c_str()));
+  file.Abandon();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+  EXPECT_FALSE(file.Open(At("no/such/folder/out.bin").c_str()));
+  EXPECT_FALSE(file.Open(root_.c_str()));
+  EXPECT_FALSE(file.Write("x", 1));
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+}
 
 TEST_F(FileTest, WrittenFilesReadBackUnchanged) {
   std::mt19937 random(12345);
@@ -360,6 +465,30 @@ TEST_F(FileTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile) {
   struct stat after;
   ASSERT_EQ(stat(At("out.bin").c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(FileTest, AnOutputFileFailingPartWayRemovesWhatItWrote) {
+  Put("out.bin", "old content");
+  const std::string piece(3000, 'p');
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  const auto saved_handler = signal(SIGXFSZ, SIG_IGN);
+  OutputFile file;
+  ASSERT_TRUE(file.Open(At("out.bin").c_str()));
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool first = file.Write(piece.data(), piece.size());
+  const bool second = file.Write(piece.data(), piece.size());
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, saved_handler);
+
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(second);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(Get("out.bin"), "old content");
   EXPECT_EQ(Entries(), std::vector<std::string>{"out.bin"});
 }
 
