@@ -3,13 +3,13 @@
 // The document names no types of its own, so the class types come from the type library beside
 // the executable. The document is read one top-level object at a time: each object (with its
 // inline objects) is validated and encoded into the object stream as soon as its closing brace
-// is read, and its nodes go back to the pool, so memory holds the document text, the stream and
-// one object's tree. The messages are still those of three whole phases (every parse error
-// first, then the first object that fails validation, then encoding), since each phase's
-// outcome is only reported once the whole document has been read. At the end the header and
-// the class records of exactly the types the document uses are put in front of the stream and
-// the file is written in one atomic step, so any failure leaves no output behind. The output
-// may not be the input document or the type library.
+// is read, and its nodes go back to the pool, so memory holds the document text (mapped from
+// the file where the platform allows, and lexed in place), the stream and one object's tree. The
+// messages are still those of three whole phases (every parse error first, then the first object
+// that fails validation, then encoding), since each phase's outcome is only reported once the whole
+// document has been read. At the end the header and the class records of exactly the types the
+// document uses are written, followed by the stream, as one file in one atomic step, so any failure
+// leaves no output behind. The output may not be the input document or the type library.
 #include <cstdio>
 #include <cstring>
 
@@ -73,18 +73,17 @@ class ObjectEncoder final : public ObjectSink {
   BitWriter writer_;
 };
 
-// Puts the `front` bytes (header and type section, a whole number of bytes) before the object
-// stream in `stream`, in place. Fails, as the writing of that stream would have, when the whole
-// file reaches the largest stream size.
-bool PrependBytes(ByteBuffer& stream, const ByteBuffer& front) {
-  const uint64_t total = uint64_t{front.size} + stream.size;
-  if (total >= kMaxStreamBytes || !stream.Grow(static_cast<uint32_t>(total))) {
-    return false;
-  }
-  std::memmove(stream.data + front.size, stream.data, stream.size);
-  std::memcpy(stream.data, front.data, front.size);
-  stream.size = static_cast<uint32_t>(total);
-  return true;
+// Whether the file of `front` (header and type section) followed by the object stream stays
+// below the largest stream size, as everything the tools read must.
+bool FitsOneFile(const ByteBuffer& front, const ByteBuffer& stream) {
+  return uint64_t{front.size} + stream.size < kMaxStreamBytes;
+}
+
+// Writes the header and type section, then the object stream, as one file in one atomic step.
+bool WriteBinOutput(const char* path, const ByteBuffer& front, const ByteBuffer& stream) {
+  OutputFile file;
+  return file.Open(path) && file.Write(front.data, front.size) &&
+         file.Write(stream.data, stream.size) && file.Commit();
 }
 
 }  // namespace
@@ -114,7 +113,8 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
 
   Lexer lexer;
   lexer.file_name.Assign(input);
-  if (!ReadWholeText(input, lexer.source)) {
+  FileContent document;
+  if (!document.Load(input)) {
     std::printf("Failed to load \"%s\".\n", input);
     return kExitFailure;
   }
@@ -128,7 +128,7 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   }
   TypePatch(registry, TypePatchDirection::kToStringHash);
 
-  ResetLexer(lexer);
+  SetLexerText(lexer, reinterpret_cast<const char*>(document.data), document.size);
   std::printf("Parsing document...\n");
   Lexer value_lexer;
   ReferencedTypeSet referenced_types;
@@ -162,13 +162,13 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   std::printf("Successfully serialized typeinfo.\n");
 
   std::printf("Generating data for %u objects...\n", encoder.object_count);
-  if (encoder.encoding_failed || !PrependBytes(stream, bin)) {
+  if (encoder.encoding_failed || !FitsOneFile(bin, stream)) {
     std::printf("Failed to generate data.\n");
     return kExitFailure;
   }
   std::printf("Successfully generated data.\n");
 
-  if (!WriteWholeFile(output.data, stream)) {
+  if (!WriteBinOutput(output.data, bin, stream)) {
     std::printf("Failed to write \"%s\".\n", output.data);
     return kExitFailure;
   }

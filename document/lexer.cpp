@@ -153,8 +153,8 @@ void ClearText(CStringBufferA& out) {
 
 // Moves the position past bytes of class `mask`.
 void SkipRun(Lexer& lexer, uint8_t mask) {
-  const char* const data = lexer.source.data;
-  const uint32_t length = lexer.source.length;
+  const char* const data = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
   uint32_t position = lexer.position;
   while (position < length && HasClass(data[position], mask)) ++position;
   lexer.position = position;
@@ -173,8 +173,8 @@ uint64_t ZeroBytes(uint64_t word) { return (word - kEveryByteOne) & ~word & kEve
 // stop); the tail, and every byte on a big-endian machine, goes through the table.
 void SkipLongRun(Lexer& lexer, uint8_t mask, uint8_t a, uint8_t b, uint8_t c) {
   if constexpr (std::endian::native == std::endian::little) {
-    const char* const data = lexer.source.data;
-    const uint32_t length = lexer.source.length;
+    const char* const data = LexerText(lexer);
+    const uint32_t length = LexerTextLength(lexer);
     uint32_t position = lexer.position;
     while (length - position >= 8) {
       uint64_t word = 0;
@@ -236,13 +236,13 @@ TokenKind LexError(Lexer& lexer, uint32_t line, const char* message) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-bool AtEnd(const Lexer& lexer) { return lexer.position >= lexer.source.length; }
+bool AtEnd(const Lexer& lexer) { return lexer.position >= LexerTextLength(lexer); }
 
 // The byte `offset` bytes ahead of the position, or 0 past the end of the text.
 uint32_t PeekByte(const Lexer& lexer, uint32_t offset = 0) {
   const uint64_t at = uint64_t{lexer.position} + offset;
-  if (at >= lexer.source.length) return 0;
-  return static_cast<uint8_t>(lexer.source.data[at]);
+  if (at >= LexerTextLength(lexer)) return 0;
+  return static_cast<uint8_t>(LexerText(lexer)[at]);
 }
 
 // Reads the code point at the position and moves past it. Gives kEndOfText at the end of the
@@ -250,7 +250,7 @@ uint32_t PeekByte(const Lexer& lexer, uint32_t offset = 0) {
 // UTF-8 sequence, which are skipped.
 uint32_t ReadCodePoint(Lexer& lexer) {
   if (AtEnd(lexer)) return kEndOfText;
-  const char* p = lexer.source.data + lexer.position;
+  const char* p = LexerText(lexer) + lexer.position;
   const auto byte = static_cast<uint8_t>(*p);
   if (byte != 0 && byte < 0x80) {
     ++lexer.position;
@@ -261,7 +261,7 @@ uint32_t ReadCodePoint(Lexer& lexer) {
     LexError(lexer, lexer.line, "Unexpected character.");
     return kReportedError;
   }
-  const Utf8Decoded decoded = DecodeUtf8(p, lexer.source.data + lexer.source.length);
+  const Utf8Decoded decoded = DecodeUtf8(p, LexerText(lexer) + LexerTextLength(lexer));
   lexer.position += decoded.length;
   if (!decoded.valid) {
     LexError(lexer, lexer.line, "Invalid UTF-8 sequence.");
@@ -361,9 +361,9 @@ TokenKind ReadQuoted(Lexer& lexer, uint32_t quote, CStringBufferA& out,
   for (;;) {
     const uint32_t run_start = lexer.position;
     SkipLongRun(lexer, run_mask, quote_byte, '\\', '\n');
-    AppendBytes(out, lexer.source.data + run_start, lexer.position - run_start);
-    if (lexer.position < lexer.source.length &&
-        static_cast<uint8_t>(lexer.source.data[lexer.position]) == quote) {
+    AppendBytes(out, LexerText(lexer) + run_start, lexer.position - run_start);
+    if (lexer.position < LexerTextLength(lexer) &&
+        static_cast<uint8_t>(LexerText(lexer)[lexer.position]) == quote) {
       ++lexer.position;  // the usual end of a run: the closing quote
       return kind;
     }
@@ -444,8 +444,8 @@ bool ReadDigits(const char* data, uint32_t length, uint32_t& position, uint64_t&
 TokenKind ReadNumber(Lexer& lexer, uint32_t c) {
   NumberToken& number = lexer.number;
   number = NumberToken{};
-  const char* const data = lexer.source.data;
-  const uint32_t length = lexer.source.length;
+  const char* const data = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
   const uint32_t token_start = lexer.position - 1;
   uint32_t position = lexer.position;
   // The byte at `at`, or 0 past the end of the text.
@@ -531,7 +531,7 @@ TokenKind ReadIdentifier(Lexer& lexer, uint32_t c) {
   if (!IsIdentifierStart(c)) return LexError(lexer, lexer.line, "Invalid identifier");
   const uint32_t start = lexer.position - 1;  // c is one ASCII byte
   SkipRun(lexer, kIdentifierByte);
-  const char* text = lexer.source.data + start;
+  const char* text = LexerText(lexer) + start;
   const uint32_t length = lexer.position - start;
   // The two keywords, without KeywordKind's walk over the token table.
   if (length == 4 && std::memcmp(text, "true", 4) == 0) return TokenKind::kTrue;
@@ -598,18 +598,22 @@ void ResetLexer(Lexer& lexer) {
   lexer.error = false;
 }
 
-void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line) {
-  ClearText(lexer.source);
-  AppendBytes(lexer.source, text, length);
+void SetLexerText(Lexer& lexer, const char* text, uint32_t length) {
+  lexer.text = text != nullptr ? text : "";
+  lexer.text_length = text != nullptr ? length : 0;
   ResetLexer(lexer);
+}
+
+void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line) {
+  SetLexerText(lexer, text, length);
   lexer.line = line;
 }
 
 TokenKind NextToken(Lexer& lexer) {
   for (;;) {
     // Whitespace between tokens is skipped in one tight loop over the bytes.
-    const char* const data = lexer.source.data;
-    const uint32_t length = lexer.source.length;
+    const char* const data = LexerText(lexer);
+    const uint32_t length = LexerTextLength(lexer);
     uint32_t position = lexer.position;
     uint32_t line = lexer.line;
     for (; position < length; ++position) {

@@ -81,6 +81,8 @@ class Lexer {
   Lexer& operator=(const Lexer&) = delete;
 
   CStringBufferA source;                 // the whole text; `length` bytes are read
+  const char* text = nullptr;            // a text read in place instead of source (SetLexerText)
+  uint32_t text_length = 0;              // its length in bytes
   TStringBufferA<128> string_value;      // text of the last kString token
   TStringBufferA<128> identifier_value;  // text of the last identifier or extended identifier
   TStringBufferA<128> scratch;           // message formatting
@@ -93,13 +95,29 @@ class Lexer {
   bool error;                            // set by every reported error
 };
 
+/// The text the lexer reads: the one handed over by SetLexerText, else `source`.
+inline const char* LexerText(const Lexer& lexer) {
+  return lexer.text != nullptr ? lexer.text : lexer.source.data;
+}
+/// The length in bytes of LexerText.
+inline uint32_t LexerTextLength(const Lexer& lexer) {
+  return lexer.text != nullptr ? lexer.text_length : lexer.source.length;
+}
+
 /// Rewinds to the start of the source: position 0, line 0, current kind kNone; empties the
 /// token values, scratch and diagnostics, clears the number and the error flag. The source text
 /// and the file name are kept.
 void ResetLexer(Lexer& lexer);
 
-/// ResetLexer, with the source replaced by a copy of `length` bytes of `text` and the line set to
-/// `line`: how a value's text is handed to the value lexer. `text` must not point into `lexer`.
+/// ResetLexer, with `length` bytes of `text` read in place instead of `source` from now on:
+/// how a whole document is read without a copy. The text must stay unchanged and alive while
+/// the lexer reads it (a null text reads as empty).
+void SetLexerText(Lexer& lexer, const char* text, uint32_t length);
+
+/// SetLexerText over `text`, with the line set to `line`: how a value's text is handed to the
+/// value lexer. The text (typically the document lexer's string_value) must stay unchanged
+/// while the value is read, must not be one of `lexer`'s own buffers, and must be followed by
+/// a NUL (text[length] == 0): the value parsers of the core types also read it as a C string.
 void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line);
 
 /// Reads the next token and returns its kind; afterwards string_value, identifier_value or

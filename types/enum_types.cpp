@@ -454,8 +454,8 @@ bool CEnumCoreType::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& va
 
 bool CEnumCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   // The whole text is the value; a text with a NUL inside it is no name and no number.
-  const char* text = lexer.source.data;
-  const size_t length = lexer.source.length;
+  const char* text = LexerText(lexer);
+  const size_t length = LexerTextLength(lexer);
   const bool plain = std::strlen(text) == length;
   for (const EnumName& entry : names_) {
     if (plain && EqualsIgnoringCase(entry.name, text)) {

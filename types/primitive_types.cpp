@@ -101,14 +101,15 @@ bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t
 // lexer reads "-INF" as a malformed number, so the words are matched in the source text
 // before the lexer is asked for a number (after the whitespace it would skip itself).
 bool ParseFloatComponent(Lexer& lexer, float& value) {
-  const char* text = lexer.source.data;
+  const char* text = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
   uint32_t position = lexer.position;
   uint32_t line_feeds = 0;
-  while (position < lexer.source.length && IsSpace(text[position])) {
+  while (position < length && IsSpace(text[position])) {
     line_feeds += text[position] == '\n' ? 1 : 0;
     ++position;
   }
-  if (position < lexer.source.length) {
+  if (position < length) {
     if (const uint32_t matched = MatchFloatWord(text + position, value)) {
       lexer.position = position + matched;
       lexer.line += line_feeds;
@@ -621,12 +622,12 @@ bool CPrimitiveString::ReadValue(BitReader& reader, const FieldInfo&, ValueNode&
 
 bool CPrimitiveString::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   HeapText& text = value.payload.text;
-  const CStringBufferA& source = lexer.source;
-  if (source.length == 0) {
+  const uint32_t length = LexerTextLength(lexer);
+  if (length == 0) {
     text.Release();
     return true;
   }
-  text.AssignBytes(source.data, source.length);
+  text.AssignBytes(LexerText(lexer), length);
   return !text.IsEmptyHandle();
 }
 
