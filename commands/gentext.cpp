@@ -133,6 +133,7 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   TypeRegistry registry;
   ObjectIdTable ids;
   OwnedObjectList objects;
+  ObjectClassIndex object_classes;
   // Declared after the tables it borrows, so it is released before them on every path.
   NameDictionaries dictionaries;
   LoadNameDictionaries(dictionaries, exe_folder, &registry, &ids);
@@ -141,6 +142,12 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   uint32_t objects_offset = 0;
   if (!LoadInput(input, file, registry, core_types, objects, ids, objects_offset)) {
     return kExitFailure;
+  }
+
+  // Every object is known now: pointer comments look their targets' classes up in one flat
+  // index (the table answers as well when the index cannot be built).
+  if (object_classes.Build(ids)) {
+    dictionaries.object_classes = &object_classes;
   }
 
   std::printf("Generating output...\n");

@@ -2,6 +2,7 @@
 #include "names/name_dictionaries.h"
 
 #include <cstring>
+#include <new>
 
 #include "foundation/file.h"
 #include "foundation/name_hash.h"
@@ -65,15 +66,55 @@ const char* PointerComment(const NameDictionaries& dictionaries, uint32_t id) {
   if (id == 0) {
     return kNullPointerComment;
   }
-  ValueNode* const* object = dictionaries.objects->Find(id);
-  if (object == nullptr || *object == nullptr) {
-    return nullptr;
+  uint32_t class_hash = 0;
+  if (dictionaries.object_classes != nullptr) {
+    if (!dictionaries.object_classes->Find(id, class_hash)) {
+      return nullptr;
+    }
+  } else {
+    ValueNode* const* object = dictionaries.objects->Find(id);
+    if (object == nullptr || *object == nullptr) {
+      return nullptr;
+    }
+    class_hash = (*object)->type_hash;
   }
-  const ClassType* class_type = dictionaries.class_types->Find((*object)->type_hash);
+  const ClassType* class_type = dictionaries.class_types->Find(class_hash);
   return class_type == nullptr ? nullptr : class_type->name.data;
 }
 
 }  // namespace
+
+// ---- ObjectClassIndex -----------------------------------------------------------------------
+
+bool ObjectClassIndex::Build(const ObjectIdTable& objects) {
+  slots_.clear();
+  mask_ = 0;
+  shift_ = 32;
+  // At most three quarters full, so a probe ends after a few slots.
+  uint32_t bits = 4;
+  while (bits < 31 && (uint64_t{1} << bits) * 3 < uint64_t{objects.count()} * 4) {
+    ++bits;
+  }
+  try {
+    slots_.assign(size_t{1} << bits, Slot{0, 0});
+  } catch (const std::bad_alloc&) {
+    slots_.clear();
+    return false;
+  }
+  mask_ = (1u << bits) - 1;
+  shift_ = 32 - bits;
+  (void)objects.ForEach([this](uint32_t id, ValueNode* const& object) {
+    if (id != 0 && object != nullptr) {
+      uint32_t i = Home(id);
+      while (slots_[i].id != 0 && slots_[i].id != id) {
+        i = (i + 1) & mask_;
+      }
+      slots_[i] = Slot{id, object->type_hash};
+    }
+    return true;
+  });
+  return true;
+}
 
 // ---- TextIdTable ----------------------------------------------------------------------------
 

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "bin/value_node.h"
 #include "foundation/byte_buffer.h"
@@ -90,6 +91,45 @@ class TextIdTable {
 /// text names nothing and is not entered (true). False when the table cannot take an entry.
 [[nodiscard]] bool AddName(NameTable& names, const char* text);
 
+/// Object ID -> class type hash of every object of a complete object table, in one flat array
+/// probed linearly. Pointer comments look a class up for every reference of a document; in a
+/// file of many objects, the object table's bucket, its chain node and the object itself are
+/// three scattered reads each time, where the index takes one. Built once the table is
+/// complete; it does not follow later changes of the table.
+class ObjectClassIndex {
+ public:
+  /// Indexes every entry of `objects` that holds an object (ID 0 excepted: a pointer of 0 is
+  /// null and never looked up). False, leaving the index empty, when memory runs out.
+  [[nodiscard]] bool Build(const ObjectIdTable& objects);
+  /// The class type hash of the object with ID `id`; false when no object has it.
+  [[nodiscard]] bool Find(uint32_t id, uint32_t& class_hash) const {
+    if (slots_.empty() || id == 0) {
+      return false;
+    }
+    for (uint32_t i = Home(id);; i = (i + 1) & mask_) {
+      const Slot& slot = slots_[i];
+      if (slot.id == id) {
+        class_hash = slot.class_hash;
+        return true;
+      }
+      if (slot.id == 0) {
+        return false;
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t id;  // 0: free
+    uint32_t class_hash;
+  };
+  uint32_t Home(uint32_t id) const { return (id * 0x9E3779B1u) >> shift_; }
+
+  std::vector<Slot> slots_;
+  uint32_t mask_ = 0;
+  uint32_t shift_ = 32;
+};
+
 class NameDictionaries;
 
 /// Fills `dictionaries` from `folder` (the executable's folder): "Hash.txt", then the two
@@ -128,6 +168,9 @@ class NameDictionaries {
   /// The command's class types and loaded objects, or null.
   const TypeRegistry* class_types = nullptr;
   const ObjectIdTable* objects = nullptr;
+  /// Optional, set by a command once its object table is complete: pointer comments then take
+  /// the class of an object from here instead of the table. Borrowed like the tables.
+  const ObjectClassIndex* object_classes = nullptr;
 
  private:
   friend void LoadNameDictionaries(NameDictionaries& dictionaries, const char* folder,

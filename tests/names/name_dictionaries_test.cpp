@@ -273,11 +273,55 @@ TEST_F(ResolveNameTest, FirstRuleThatAppliesAnswers) {
       {42, kCHashHash, nullptr},
       {0, 0, nullptr},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.value << " of kind " << c.kind);
-    const char* name = ResolveName(c.value, c.kind, &dictionaries_);
-    EXPECT_STREQ(name, c.name);
+  // The same answers with the object class index that gentext installs.
+  ObjectClassIndex index;
+  ASSERT_TRUE(index.Build(objects_));
+  for (const ObjectClassIndex* object_classes : {static_cast<ObjectClassIndex*>(nullptr), &index}) {
+    dictionaries_.object_classes = object_classes;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.value << " of kind " << c.kind
+                                      << (object_classes != nullptr ? " with the index" : ""));
+      const char* name = ResolveName(c.value, c.kind, &dictionaries_);
+      EXPECT_STREQ(name, c.name);
+    }
   }
+}
+
+// The index answers exactly as the object table does, for tables of any size, IDs that crowd
+// into the same slots, entries without an object, and IDs that are missing.
+TEST_F(ResolveNameTest, ObjectClassIndexAnswersAsTheTable) {
+  std::mt19937 random(99);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    AddObject(random() | 1u, random());
+    AddObject(1000000 + i, i);        // consecutive IDs
+    AddObject((i + 1) << 20, i * 7);  // IDs that differ only in their high bits
+  }
+  AddObject(0, 5);
+  *objects_.FindOrInsert(12345, true) = nullptr;
+  AddObject(77, NameHash("cLater"));  // a repeated ID keeps the last object
+  ObjectClassIndex index;
+  ASSERT_TRUE(index.Build(objects_));
+  uint32_t checked = 0;
+  (void)objects_.ForEach([&](uint32_t id, ValueNode* const& object) {
+    uint32_t class_hash = 0;
+    const bool found = index.Find(id, class_hash);
+    EXPECT_EQ(found, id != 0 && object != nullptr) << id;
+    if (found) {
+      EXPECT_EQ(class_hash, object->type_hash) << id;
+    }
+    ++checked;
+  });
+  EXPECT_EQ(checked, objects_.count());
+  uint32_t class_hash = 0;
+  EXPECT_TRUE(index.Find(77, class_hash));
+  EXPECT_EQ(class_hash, NameHash("cLater"));
+  for (uint32_t id : {2u, 4u, 999999u, 1003000u, 3001u << 20}) {
+    EXPECT_FALSE(index.Find(id, class_hash)) << id;
+  }
+  ObjectIdTable empty;
+  ObjectClassIndex nothing;
+  ASSERT_TRUE(nothing.Build(empty));
+  EXPECT_FALSE(nothing.Find(77, class_hash));
 }
 
 TEST_F(ResolveNameTest, MissingDictionariesOrTablesNameNothing) {
