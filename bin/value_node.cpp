@@ -468,6 +468,7 @@ void ReleaseValue(ValueNode& value) {
   // before the node goes back, so no depth needs a stack.
   ValueNode* pending = value.payload.children.first;
   value.payload.children = ValueChildren{nullptr, nullptr, 0};
+  ValueNodePool::ReturnBatch returned(pool);
   while (pending != nullptr) {
     ValueNode* node = pending;
     pending = node->next;
@@ -480,7 +481,7 @@ void ReleaseValue(ValueNode& value) {
     } else if (node->kind == kCStringHash) {
       node->payload.text.Release();
     }
-    pool.Free(node);
+    returned.Add(node);
   }
 }
 

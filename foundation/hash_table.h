@@ -14,10 +14,12 @@
 // head, each node's entries by index, used entries only, so the entries of one bucket come
 // out newest node first.
 //
-// The bucket array (2^BucketBits pointers, 512 KiB for 16 bits) comes from the MemoryInterface
-// on the first insert, so a table may live on the stack. An insert that cannot get the bucket
-// array or a node returns null and changes nothing. Once the pool has shut down, a table
-// reads as empty and Clear and Release only forget its chains: their nodes are gone.
+// The bucket array (2^BucketBits pointers, 512 KiB for 16 bits, followed by one bit per bucket
+// telling whether its chain has nodes, which spares a sparse table's misses the read of a
+// bucket) comes from the MemoryInterface on the first insert, so a table may live on the stack. An
+// insert that cannot get the bucket array or a node returns null and changes nothing. Once the pool
+// has shut down, a table reads as empty and Clear and Release only forget its chains: their nodes
+// are gone.
 //
 // Values are plain records held without construction. THashValueTraits<Value> gives the
 // default a new entry takes (Default) and what Clear and Release do to a value (Destroy); the
@@ -130,7 +132,12 @@ class THashTable {
     if (!IsLive()) {
       return nullptr;
     }
-    for (Node* node = buckets_[key & kBucketMask]; node != nullptr; node = node->next) {
+    const uint32_t bucket = key & kBucketMask;
+    // A sparse table answers most misses from the small bitmap, without reading the bucket.
+    if (((occupied_[bucket >> 6] >> (bucket & 63)) & 1) == 0) {
+      return nullptr;
+    }
+    for (Node* node = buckets_[bucket]; node != nullptr; node = node->next) {
       if (node->used_count == 0) {
         continue;
       }
@@ -209,6 +216,7 @@ class THashTable {
       }
       buckets_[b] = nullptr;
     }
+    std::memset(occupied_, 0, sizeof(uint64_t) * kOccupancyWords);
     // A released table holds nothing, so its count cannot stay as it was.
     count_ = 0;
   }
@@ -231,17 +239,20 @@ class THashTable {
   void ForgetChains() {
     if (buckets_ != nullptr) {
       std::memset(buckets_, 0, sizeof(Node*) * kBucketCount);
+      std::memset(occupied_, 0, sizeof(uint64_t) * kOccupancyWords);
     }
   }
 
   bool EnsureBuckets() {
     if (buckets_ == nullptr) {
-      void* block = MemoryInterface::Allocate(sizeof(Node*) * kBucketCount);
+      constexpr size_t kBytes = sizeof(Node*) * kBucketCount + sizeof(uint64_t) * kOccupancyWords;
+      void* block = MemoryInterface::Allocate(kBytes);
       if (block == nullptr) {
         return false;
       }
-      std::memset(block, 0, sizeof(Node*) * kBucketCount);
+      std::memset(block, 0, kBytes);
       buckets_ = static_cast<Node**>(block);
+      occupied_ = reinterpret_cast<uint64_t*>(buckets_ + kBucketCount);
     }
     return true;
   }
@@ -269,6 +280,8 @@ class THashTable {
       }
       node->next = head;
       head = node;
+      const uint32_t bucket = key & kBucketMask;
+      occupied_[bucket >> 6] |= uint64_t{1} << (bucket & 63);
     }
     uint32_t index = 0;
     while (node->entries[index].used) {
@@ -310,7 +323,12 @@ class THashTable {
     return true;
   }
 
+  // One bit per bucket, set while its chain has nodes; it follows the chain heads in the same
+  // block.
+  static constexpr uint32_t kOccupancyWords = (kBucketCount + 63) / 64;
+
   Node** buckets_ = nullptr;  // kBucketCount chain heads; null until the first insert
+  uint64_t* occupied_ = nullptr;
   uint32_t count_ = 0;
   Pool* pool_;
 };

@@ -77,6 +77,22 @@ class NodePoolCore {
     free_head_ = ::new (slot) FreeLink{free_head_};
     ++free_count_;
   }
+  /// Puts `count` slots back at once, under one lock: `first` and `last` are the ends of a
+  /// chain the caller made with LinkSlot (last's link is overwritten). Nothing for count 0 or
+  /// after shutdown.
+  void FreeSlotChain(void* first, void* last, uint32_t count) {
+    if (count == 0 || is_shut_down()) {
+      return;
+    }
+    std::lock_guard<PoolSpinLock> guard(lock_);
+    static_cast<FreeLink*>(last)->next = free_head_;
+    free_head_ = static_cast<FreeLink*>(first);
+    free_count_ += count;
+  }
+  /// Makes the free slot `slot` link to `next` (another such slot, or null).
+  static void LinkSlot(void* slot, void* next) {
+    ::new (slot) FreeLink{static_cast<FreeLink*>(next)};
+  }
   /// Sets the shutdown flag and gives every block back. Later calls do nothing.
   void Shutdown();
 
@@ -146,6 +162,38 @@ class TNodePool {
   }
   /// Gives a node from this pool back; null and calls after shutdown are ignored.
   void Free(Node* node) { core_.FreeSlot(node); }
+
+  /// Gathers nodes going back to the pool and returns them under one lock (at Flush or
+  /// destruction) instead of one lock per node: for releasing whole trees. A node's memory
+  /// belongs to the pool from Add on and must no longer be read.
+  class ReturnBatch {
+   public:
+    explicit ReturnBatch(TNodePool& pool) : pool_(pool) {}
+    ~ReturnBatch() { Flush(); }
+    ReturnBatch(const ReturnBatch&) = delete;
+    ReturnBatch& operator=(const ReturnBatch&) = delete;
+
+    void Add(Node* node) {
+      NodePoolCore::LinkSlot(node, first_);
+      if (first_ == nullptr) {
+        last_ = node;
+      }
+      first_ = node;
+      ++count_;
+    }
+    void Flush() {
+      pool_.core_.FreeSlotChain(first_, last_, count_);
+      first_ = nullptr;
+      last_ = nullptr;
+      count_ = 0;
+    }
+
+   private:
+    TNodePool& pool_;
+    void* first_ = nullptr;
+    void* last_ = nullptr;
+    uint32_t count_ = 0;
+  };
   /// Frees every block; the pool then yields no node. Its nodes must no longer be touched.
   void Shutdown() { core_.Shutdown(); }
 

@@ -164,6 +164,9 @@ TEST(HashTableTest, ReleaseGivesEveryNodeBackLastOfTheChainFirst) {
   t.pool.Free(second);
   ASSERT_NE(t.table.FindOrInsert(3u, true), nullptr);
   EXPECT_EQ(t.table.count(), 1u);
+  EXPECT_NE(t.table.Find(3u), nullptr);
+  EXPECT_EQ(t.table.Find(9u), nullptr);
+  EXPECT_EQ(t.table.Find((1u << 16) | 3u), nullptr);
 }
 
 TEST(HashTableTest, InsertFailsCleanlyWhenThePoolYieldsNoNode) {

@@ -78,6 +78,34 @@ TEST(NodePoolTest, ShutdownStopsAllocateAndFree) {
   EXPECT_EQ(unused.total_count(), 0u);
 }
 
+TEST(NodePoolTest, AReturnBatchGivesItsNodesBackAtOnce) {
+  TNodePool<Record, 4> pool;
+  std::vector<Record*> nodes;
+  for (uint32_t i = 0; i < 10; ++i) nodes.push_back(pool.Allocate());
+  const uint32_t free_before = pool.free_count();
+  {
+    TNodePool<Record, 4>::ReturnBatch batch(pool);
+    for (uint32_t i = 2; i < 8; ++i) batch.Add(nodes[i]);
+    EXPECT_EQ(pool.free_count(), free_before);  // nothing back before the flush
+  }
+  EXPECT_EQ(pool.free_count(), free_before + 6);
+  // The last node added comes out first, then the others, then the pool's own free nodes.
+  std::set<Record*> again;
+  for (uint32_t i = 0; i < 6; ++i) again.insert(pool.Allocate());
+  EXPECT_EQ(again, std::set<Record*>(nodes.begin() + 2, nodes.begin() + 8));
+  EXPECT_EQ(pool.free_count(), free_before);
+
+  TNodePool<Record, 4>::ReturnBatch batch(pool);
+  batch.Add(nodes[0]);
+  batch.Flush();
+  batch.Flush();  // an empty batch gives nothing back
+  EXPECT_EQ(pool.free_count(), free_before + 1);
+  batch.Add(nodes[1]);
+  pool.Shutdown();
+  batch.Flush();  // after shutdown the node is simply forgotten
+  EXPECT_EQ(pool.free_count(), 0u);
+}
+
 TEST(NodePoolTest, ProcessPoolIsOnePerKindAndTag) {
   struct OtherTag {};
   auto& a = ProcessNodePool<Record, 32>();
