@@ -174,7 +174,7 @@ void BitWriter::WriteField(uint32_t n, uint64_t value) {
   position = static_cast<uint32_t>(end);
 }
 
-void BitWriter::Write(uint32_t n, uint32_t value) {
+void BitWriter::WriteSlow(uint32_t n, uint32_t value) {
   if (n == 0) return;
   if (n > 32) {
     failed = true;

@@ -96,8 +96,31 @@ struct BitWriter {
   explicit BitWriter(ByteBuffer& target, uint32_t start = 0);
 
   /// Writes the low n bits (1..32) of `value`. A width of 0 writes nothing; a width above 32,
-  /// or a writer without a buffer, sets failed.
-  void Write(uint32_t n, uint32_t value);
+  /// or a writer without a buffer, sets failed. Inline when the whole 64-bit word from the
+  /// field's first byte on is already within the buffer's capacity (bytes past `size` are
+  /// owned and zero, so storing the word back changes none of them); otherwise WriteSlow grows
+  /// the buffer and does the checks.
+  void Write(uint32_t n, uint32_t value) {
+    const uint32_t byte = position >> 3;
+    if (failed || n - 1 >= 32 || buffer == nullptr || uint64_t{byte} + 8 > buffer->capacity ||
+        byte + 8 >= kMaxStreamBytes) {
+      WriteSlow(n, value);
+      return;
+    }
+    const uint64_t end = uint64_t{position} + n;
+    const uint64_t mask = (uint64_t{1} << n) - 1;
+    const uint32_t shift = position & 7;
+    uint64_t word;
+    std::memcpy(&word, buffer->data + byte, sizeof word);
+    if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+    word = (word & ~(mask << shift)) | ((value & mask) << shift);
+    if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+    std::memcpy(buffer->data + byte, &word, sizeof word);
+    buffer->size = static_cast<uint32_t>((end + 7) / 8);
+    position = static_cast<uint32_t>(end);
+  }
+  /// Write for every case: a width of 0 or above 32, a failed writer, a buffer to grow.
+  void WriteSlow(uint32_t n, uint32_t value);
   /// Writes a 32-bit word.
   void WriteWord(uint32_t value) { Write(32, value); }
   /// Writes a VarUInt; values of 2^31 and above cannot be stored and set failed.

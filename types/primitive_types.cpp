@@ -74,6 +74,109 @@ bool AtEnd(Lexer& lexer) { return NextToken(lexer) == TokenKind::kEof; }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Fast paths for the texts gentext writes. Each reads a plain form straight from the value's
+// text and gives exactly what the lexer's number token would; any other text (a "+", spaces,
+// comments, exponents, more digits than the fast arithmetic holds) goes through the lexer.
+
+constexpr bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The rest of the text, from the position on, is "-" (optional) and 1 to 19 digits, which a
+// 64-bit integer holds: the lexer would read one number token and then the end. Moves the
+// position to the end of the text.
+bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
+  const char* const text = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
+  uint32_t at = lexer.position;
+  negative = at < length && text[at] == '-';
+  if (negative) {
+    ++at;
+  }
+  const uint32_t digits = length - at;
+  if (at >= length || digits > 19) {
+    return false;
+  }
+  uint64_t value = 0;
+  for (; at < length; ++at) {
+    if (!IsDecimalDigit(text[at])) {
+      return false;
+    }
+    value = value * 10 + static_cast<uint32_t>(text[at] - '0');
+  }
+  magnitude = value;
+  lexer.position = length;
+  return true;
+}
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kLargestExactPower = 22;
+// Digits that always give an integer below 2^53.
+constexpr uint32_t kExactDigits = 15;
+
+// A float component in the form "-ddd.dddE-dd" (sign, fraction and exponent optional; at most
+// 15 digits; an exponent of one to three digits) at `at`, ending at the end of the text or at
+// a ",". Its digits form an integer w below 2^53 and its value is w x 10^e; with |e| <= 22 both
+// factors are exact doubles, so one multiplication or division rounds the exact value once:
+// the nearest double, as from_chars gives (Clinger's fast path). False, changing nothing, for
+// any other form. On success `end` is just past the number.
+bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& end, double& value) {
+  const bool negative = at < length && text[at] == '-';
+  if (negative) {
+    ++at;
+  }
+  uint64_t digits = 0;
+  uint32_t count = 0;
+  const uint32_t integer_start = at;
+  for (; at < length && IsDecimalDigit(text[at]); ++at, ++count) {
+    digits = digits * 10 + static_cast<uint32_t>(text[at] - '0');
+  }
+  if (at == integer_start) {
+    return false;
+  }
+  int exponent = 0;
+  if (at < length && text[at] == '.') {
+    const uint32_t fraction_start = ++at;
+    for (; at < length && IsDecimalDigit(text[at]); ++at, ++count) {
+      digits = digits * 10 + static_cast<uint32_t>(text[at] - '0');
+    }
+    if (at == fraction_start) {
+      return false;
+    }
+    exponent = -static_cast<int>(at - fraction_start);
+  }
+  if (count > kExactDigits) {
+    return false;
+  }
+  if (at < length && (text[at] == 'E' || text[at] == 'e')) {
+    ++at;
+    const bool negative_exponent = at < length && text[at] == '-';
+    if (at < length && (text[at] == '-' || text[at] == '+')) {
+      ++at;
+    }
+    const uint32_t exponent_start = at;
+    int written = 0;
+    for (; at < length && IsDecimalDigit(text[at]) && at - exponent_start < 3; ++at) {
+      written = written * 10 + (text[at] - '0');
+    }
+    if (at == exponent_start) {
+      return false;
+    }
+    exponent += negative_exponent ? -written : written;
+  }
+  if ((at < length && text[at] != ',') || exponent > kLargestExactPower ||
+      exponent < -kLargestExactPower) {
+    return false;
+  }
+  const double whole = static_cast<double>(digits);
+  const double magnitude =
+      exponent >= 0 ? whole * kExactPowersOfTen[exponent] : whole / kExactPowersOfTen[-exponent];
+  value = negative ? -magnitude : magnitude;
+  end = at;
+  return true;
+}
+
 // The value of an integer number in [minimum, maximum]. The whole integer part is compared,
 // not its low 32 bits, so 4294967296 clamps to the maximum instead of wrapping to 0.
 int32_t ClampedInteger(const NumberToken& number, int32_t minimum, int32_t maximum) {
@@ -90,6 +193,11 @@ int32_t ClampedInteger(const NumberToken& number, int32_t minimum, int32_t maxim
 
 // One number, clamped; nothing may follow it.
 bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t& value) {
+  NumberToken plain;
+  if (TakePlainInteger(lexer, plain.negative, plain.integer_part)) {
+    value = ClampedInteger(plain, minimum, maximum);
+    return true;
+  }
   if (NextToken(lexer) != TokenKind::kNumber) {
     return false;
   }
@@ -110,6 +218,15 @@ bool ParseFloatComponent(Lexer& lexer, float& value) {
     ++position;
   }
   if (position < length) {
+    // A plain number cannot be one of the words, which begin with a letter after the sign.
+    uint32_t end = 0;
+    double plain = 0.0;
+    if (TakePlainFloat(text, length, position, end, plain)) {
+      value = static_cast<float>(plain);
+      lexer.position = end;
+      lexer.line += line_feeds;
+      return true;
+    }
     if (const uint32_t matched = MatchFloatWord(text + position, value)) {
       lexer.position = position + matched;
       lexer.line += line_feeds;
@@ -304,6 +421,13 @@ bool CPrimitiveInt::ReadValue(BitReader& reader, const FieldInfo& field, ValueNo
 }
 
 bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (TakePlainInteger(lexer, negative, magnitude)) {
+    const uint32_t low = static_cast<uint32_t>(magnitude);
+    value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
+    return true;
+  }
   if (NextToken(lexer) != TokenKind::kNumber) {
     return false;
   }
@@ -333,6 +457,12 @@ bool CPrimitiveUINT32::ReadValue(BitReader& reader, const FieldInfo&, ValueNode&
 }
 
 bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (TakePlainInteger(lexer, negative, magnitude)) {
+    value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
+    return true;
+  }
   uint32_t hash = 0;
   if (!HashFromToken(lexer, NextToken(lexer), hash)) {
     return false;
@@ -373,6 +503,12 @@ bool CPrimitivePointer::ReadValue(BitReader& reader, const FieldInfo&, ValueNode
 bool CPrimitivePointer::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   if (NextToken(lexer) != TokenKind::kAt) {
     return false;
+  }
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (TakePlainInteger(lexer, negative, magnitude)) {
+    value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
+    return true;
   }
   uint32_t id = 0;
   if (!HashFromToken(lexer, NextToken(lexer), id)) {

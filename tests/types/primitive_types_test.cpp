@@ -5,6 +5,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <random>
@@ -280,6 +282,87 @@ TEST(PrimitiveTextTest, ParsesAndPrintsTheTextForms) {
       {{"-5", "5"}, {"4294967301", "5"}, {"@5", nullptr}, {"Foo Bar", nullptr}, {"7.9", "7"}});
   ExpectTexts(CPointerType,
               {{"@ -12", "@12"}, {"12", nullptr}, {"@", nullptr}, {"@1 @2", nullptr}});
+}
+
+// Numbers in the plain forms gentext writes are read without the lexer; they must give exactly
+// what the general reader gives (the correctly rounded double, then float), in every form
+// around the limits of that shortcut: 15 and 16 digits, exponents of 22 and 23, signs,
+// fractions, and texts that only look plain.
+TEST(PrimitiveTextTest, PlainNumbersReadAsTheGeneralReaderDoes) {
+  const auto expect_float = [](const std::string& text) {
+    SCOPED_TRACE(text);
+    ValueNode node{};
+    ASSERT_TRUE(ParseFromQuotedText(CFloatType, text, node));
+    const float expected = static_cast<float>(std::strtod(text.c_str(), nullptr));
+    EXPECT_EQ(Bits(node.payload.floats[0]), Bits(expected));
+  };
+  for (const char* text : {"0",
+                           "-0",
+                           "1",
+                           "-1",
+                           "0.1",
+                           "-0.5",
+                           "123456789012345",
+                           "1234567890123456",
+                           "0.00000000000000000000012345",
+                           "9007199254740993",
+                           "1E22",
+                           "1E23",
+                           "1E-22",
+                           "1E-23",
+                           "4.5E+21",
+                           "8.8E-22",
+                           "3.4028235E+38",
+                           "1.17549435E-38",
+                           "1.4E-45",
+                           "007.50",
+                           "16777217",
+                           "0.3",
+                           "2.5E3",
+                           "2.5e3",
+                           "33554431E-1",
+                           "1.000000059604644775390625"}) {
+    expect_float(text);
+  }
+  std::mt19937 rng(7);
+  for (int i = 0; i < 20000; ++i) {
+    const float value =
+        std::ldexp(static_cast<float>(rng() & 0xFFFFFF), static_cast<int>(rng() % 90) - 60) *
+        (rng() % 2 == 0 ? 1.0f : -1.0f);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*G", static_cast<int>(1 + rng() % 17), value);
+    expect_float(text);
+  }
+
+  const struct {
+    const char* text;
+    const char* printed;  // null: rejected
+  } kIntegers[] = {{"-0", "0"},
+                   {"0042", "42"},
+                   {"9999999999999999999", "-1981284353"},  // the low 32 bits
+                   {"18446744073709551615", "-1"},
+                   {"-2147483649", "2147483647"},
+                   {"12 ", "12"},
+                   {"+12", "12"},
+                   {"1-2", nullptr},
+                   {"-", nullptr},
+                   {"12x", nullptr}};
+  for (const auto& c : kIntegers) {
+    SCOPED_TRACE(c.text);
+    ValueNode node{};
+    const bool parsed = Parse(CIntType, c.text, node);
+    EXPECT_EQ(parsed, c.printed != nullptr);
+    if (parsed && c.printed != nullptr) {
+      EXPECT_EQ(Format(CIntType, node), c.printed);
+    }
+  }
+  ValueNode node{};
+  ASSERT_TRUE(Parse(CByteType, "-129", node));
+  EXPECT_EQ(Format(CByteType, node), "-128");
+  ASSERT_TRUE(Parse(CHashType, "-4294967297", node));
+  EXPECT_EQ(Format(CHashType, node), "1");
+  ASSERT_TRUE(Parse(CPointerType, "@00012", node));
+  EXPECT_EQ(Format(CPointerType, node), "@12");
 }
 
 struct FakeDictionary {
