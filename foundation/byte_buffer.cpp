@@ -26,14 +26,15 @@ bool ByteBuffer::Grow(uint32_t n) {
   uint64_t target = rounded;
   const uint64_t doubled = uint64_t{capacity} * 2;
   if (doubled > target && doubled <= UINT32_MAX) target = doubled;
-  auto* block = static_cast<uint8_t*>(MemoryInterface::Allocate(static_cast<size_t>(target)));
+  // Zeroed by the allocator: the pages of a large buffer that are never written are never
+  // touched, so reserving generously costs address space only.
+  auto* block = static_cast<uint8_t*>(MemoryInterface::AllocateZeroed(static_cast<size_t>(target)));
   if (block == nullptr) {
     return false;
   }
   if (capacity != 0) {
     std::memcpy(block, data, capacity);
   }
-  std::memset(block + capacity, 0, static_cast<size_t>(target - capacity));
   MemoryInterface::Free(data);
   data = block;
   capacity = static_cast<uint32_t>(target);

@@ -6,6 +6,10 @@
 
 void* MemoryInterface::Allocate(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
 
+void* MemoryInterface::AllocateZeroed(std::size_t bytes) {
+  return std::calloc(bytes == 0 ? 1 : bytes, 1);
+}
+
 void MemoryInterface::Free(void* block) { std::free(block); }
 
 void* MemoryInterface::Reallocate(void* block, std::size_t bytes) {

@@ -10,6 +10,9 @@
 struct MemoryInterface {
   /// Returns a block of at least `bytes` bytes, or null when the runtime cannot supply one.
   [[nodiscard]] static void* Allocate(std::size_t bytes);
+  /// Allocate, with every byte zero. A large block comes zeroed from the system as it is
+  /// first touched, so the zeros cost nothing for the bytes never written.
+  [[nodiscard]] static void* AllocateZeroed(std::size_t bytes);
   /// Gives a block obtained from Allocate back; null is ignored.
   static void Free(void* block);
   /// Resizes a block from Allocate to at least `bytes` bytes, keeping its first bytes up to the
