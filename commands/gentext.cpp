@@ -29,6 +29,7 @@
 #include "foundation/string_buffer.h"
 #include "names/name_dictionaries.h"
 #include "types/core_type.h"
+#include "types/core_type_hashes.h"
 #include "types/type_stream.h"
 
 namespace {
@@ -101,7 +102,8 @@ bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
 // Decodes and writes every object in stream order, one at a time, handing the text to `output`
 // as it grows.
 bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
-                  const CoreTypeTable& core_types, ValueNode* first, TextOutput& output) {
+                  const CoreTypeTable& core_types, const ObjectClassIndex* object_classes,
+                  ValueNode* first, TextOutput& output) {
   CStringBufferA text;
   text.Reserve(kFlushBytes + kFlushBytes / 4);
   TStringBufferA<512> value_scratch;
@@ -109,6 +111,16 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
   const bool written =
       ReadObjectFieldsInOrder(reader, registry, core_types, first, [&](const ValueNode& object) {
+        // The comment of each reference looks its target up in a large index; asking for
+        // those slots now lets the cache fetch them while the fields before are written.
+        if (object_classes != nullptr && object.IsCompound()) {
+          for (const ValueNode* child = object.payload.children.first; child != nullptr;
+               child = child->next) {
+            if (child->type_hash == kCPointerHash && child->kind == kCHashHash) {
+              object_classes->Prefetch(child->payload.word);
+            }
+          }
+        }
         const ClassType* class_type = registry.Find(object.type_hash);
         return class_type != nullptr &&
                WriteObject(object, *class_type, text, value_scratch, registry, core_types,
@@ -146,13 +158,15 @@ int RunGenText(int count, char** args, const char* exe_folder) {
 
   // Every object is known now: pointer comments look their targets' classes up in one flat
   // index (the table answers as well when the index cannot be built).
+  const ObjectClassIndex* index = nullptr;
   if (object_classes.Build(ids)) {
     dictionaries.object_classes = &object_classes;
+    index = &object_classes;
   }
 
   std::printf("Generating output...\n");
   TextOutput text_output(output.data);
-  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, text_output)) {
+  if (!GenerateText(file, objects_offset, registry, core_types, index, objects.head, text_output)) {
     std::printf("Failed to generate output.\n");
     return kExitFailure;
   }

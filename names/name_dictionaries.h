@@ -101,6 +101,13 @@ class ObjectClassIndex {
   /// Indexes every entry of `objects` that holds an object (ID 0 excepted: a pointer of 0 is
   /// null and never looked up). False, leaving the index empty, when memory runs out.
   [[nodiscard]] bool Build(const ObjectIdTable& objects);
+  /// Starts loading the slot where the search for `id` begins, so a Find a little later finds
+  /// it in the cache. Only a hint: it changes nothing.
+  void Prefetch(uint32_t id) const {
+    if (!slots_.empty()) {
+      __builtin_prefetch(&slots_[Home(id)]);
+    }
+  }
   /// The class type hash of the object with ID `id`; false when no object has it.
   [[nodiscard]] bool Find(uint32_t id, uint32_t& class_hash) const {
     if (slots_.empty() || id == 0) {
