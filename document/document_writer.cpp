@@ -148,7 +148,7 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
 [[nodiscard]] bool AppendQuotedValue(WriteContext& ctx, const char* text, uint32_t length) {
   CStringBufferA& comment = ctx.comment_scratch;
   if (!MakeRoom(ctx.out, uint64_t{length} + 4)) {
-    comment.Clear(false);
+    comment.Empty();
     return false;
   }
   char* at = Cursor(ctx.out);
@@ -162,7 +162,7 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
   Finish(ctx.out, at);
   WriteTrailingComment(comment, ctx.out);
   if (comment.length != 0) {  // the document limit stopped the comment
-    comment.Clear(false);
+    comment.Empty();
     return false;
   }
   return AppendLine(ctx.out, 0, "\r\n", 2);
@@ -173,10 +173,10 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
                                    const ValueNode& value) {
   CStringBufferA& comment = ctx.comment_scratch;
   if (comment.length != 0) {
-    comment.Clear(false);
+    comment.Empty();
   }
   if (!core.FormatValue(ctx.value_scratch, value, nullptr, comment)) {
-    comment.Clear(false);
+    comment.Empty();
     return false;
   }
   const CStringBufferA& text = ctx.value_scratch;
@@ -395,7 +395,7 @@ void WriteTrailingComment(CStringBufferA& comment, CStringBufferA& out) {
                               ? comment.length
                               : static_cast<uint32_t>(static_cast<const char*>(nul) - comment.data);
   if (length == 0) {
-    comment.Clear(false);
+    comment.Empty();
     return;
   }
   // Each byte becomes at most three: "\n", "\r" or the replacement character.
@@ -423,7 +423,7 @@ void WriteTrailingComment(CStringBufferA& comment, CStringBufferA& out) {
     }
   }
   Finish(out, at);
-  comment.Clear(false);
+  comment.Empty();
 }
 
 bool WriteObjectFollowingRefs(const ValueNode& object, const ClassType& class_type,

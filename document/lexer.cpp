@@ -845,6 +845,6 @@ void AppendQuotedName(CStringBufferA& out, const char* name) {
 }
 
 void FormatEscapedString(CStringBufferA& out, const char* text) {
-  out.Clear(false);
+  out.Empty();
   AppendEscaped(out, text, false);
 }

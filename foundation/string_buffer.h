@@ -58,6 +58,21 @@ class CStringBufferA {
   /// release false: empties the text and keeps the memory; true: frees a heap block too.
   virtual void Clear(bool release);
 
+  /// Empties the text and keeps the storage it has, inline or heap, for the next text (Clear
+  /// gives inline storage up, so refilling costs a Reserve): for scratch buffers refilled once
+  /// per value.
+  void Empty() {
+    if (length != 0) {
+      length = 0;
+      data[0] = '\0';
+    }
+  }
+  /// Empty, then the NUL-terminated `text` appended (nothing for null or empty): Assign without
+  /// giving up the storage.
+  void Refill(const char* text) {
+    Empty();
+    if (text != nullptr && text[0] != '\0') Append(text, static_cast<uint32_t>(std::strlen(text)));
+  }
   /// Replaces the text by a copy of `text` (a null text empties the buffer); returns data.
   const char* Assign(const char* text);
   /// Appends a NUL-terminated text; returns the new length.

@@ -478,7 +478,7 @@ bool CEnumCoreType::FormatValue(CStringBufferA& out, const ValueNode& value, voi
   const int32_t number = static_cast<int32_t>(value.payload.word);
   for (const EnumName& entry : names_) {
     if (entry.value == number) {
-      out.Assign(entry.name);
+      out.Refill(entry.name);
       return true;
     }
   }
@@ -542,7 +542,7 @@ bool CFlagCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
 
 bool CFlagCoreType::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
                                 CStringBufferA&) const {
-  out.Clear(false);
+  out.Empty();
   uint32_t remaining = value.payload.word;
   bool first = true;
   for (const EnumName& entry : names_) {

@@ -267,7 +267,7 @@ bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
 }
 
 void FormatFloats(CStringBufferA& out, const float* components, uint32_t count) {
-  out.Clear(false);
+  out.Empty();
   for (uint32_t i = 0; i < count; ++i) {
     if (i != 0) {
       out.AppendChar(',');
@@ -312,7 +312,7 @@ bool AppendResolvedName(CStringBufferA& out, const NameResolver& resolver, uint3
 void FormatDecimal(CStringBufferA& out, int32_t value) {
   char text[16];
   const char* const end = std::to_chars(text, text + sizeof(text), value).ptr;
-  out.Clear(false);
+  out.Empty();
   out.Append(text, static_cast<uint32_t>(end - text));
 }
 
@@ -345,7 +345,7 @@ bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
 
 bool CPrimitiveBool::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
                                  CStringBufferA&) const {
-  out.Assign(value.payload.boolean != 0 ? "true" : "false");
+  out.Refill(value.payload.boolean != 0 ? "true" : "false");
   return true;
 }
 
@@ -475,13 +475,13 @@ bool CPrimitiveUINT32::FormatValue(CStringBufferA& out, const ValueNode& value, 
                                    CStringBufferA& comment) const {
   const uint32_t word = value.payload.word;
   const NameResolver resolver = CurrentNameResolver;
-  out.Clear(false);
+  out.Empty();
   if (!AppendResolvedName(out, resolver, word, name_hash)) {
     AppendDecimal(out, word);
   }
   if (resolver.function != nullptr) {
     if (const char* text = resolver.function(word, kResolveHashComment, resolver.context)) {
-      comment.Assign(text);
+      comment.Refill(text);
     }
   }
   return true;
@@ -522,14 +522,15 @@ bool CPrimitivePointer::FormatValue(CStringBufferA& out, const ValueNode& value,
                                     CStringBufferA& comment) const {
   const uint32_t id = value.payload.word;
   const NameResolver resolver = CurrentNameResolver;
-  out.Assign("@");
+  out.Empty();
+  out.AppendChar('@');
   if (!AppendResolvedName(out, resolver, id, name_hash)) {
     AppendDecimal(out, id);
   }
   const char* text = resolver.function == nullptr
                          ? nullptr
                          : resolver.function(id, kResolvePointerComment, resolver.context);
-  comment.Assign(text != nullptr ? text : kExternalObjectComment);
+  comment.Refill(text != nullptr ? text : kExternalObjectComment);
   return true;
 }
 

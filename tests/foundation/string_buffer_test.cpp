@@ -97,6 +97,35 @@ TEST(CStringBufferATest, ClearAndNullTextsNeverWriteSharedEmptyString) {
   EXPECT_TRUE(SharedEmptyStringsUntouched());
 }
 
+// Empty and Refill keep whatever storage the buffer has, where Clear gives inline storage up.
+TEST(CStringBufferATest, EmptyAndRefillKeepTheStorage) {
+  TStringBufferA<16> inline_text("inline");
+  char* const storage = inline_text.data;
+  inline_text.Empty();
+  EXPECT_EQ(inline_text.data, storage);
+  EXPECT_EQ(inline_text.length, 0u);
+  EXPECT_STREQ(inline_text.data, "");
+  inline_text.Refill("again");
+  EXPECT_EQ(inline_text.data, storage);
+  EXPECT_STREQ(inline_text.data, "again");
+  inline_text.Refill(nullptr);
+  EXPECT_STREQ(inline_text.data, "");
+  inline_text.Refill("longer than the sixteen inline bytes");
+  EXPECT_TRUE(inline_text.IsHeapOwned());
+  EXPECT_STREQ(inline_text.data, "longer than the sixteen inline bytes");
+
+  CStringBufferA heap("heap text");
+  char* const block = heap.data;
+  heap.Refill("other");
+  EXPECT_EQ(heap.data, block);
+  EXPECT_EQ(heap.length, 5u);
+  CStringBufferA empty;
+  empty.Empty();
+  empty.Refill("");
+  EXPECT_EQ(empty.data, SharedEmptyString);
+  EXPECT_TRUE(SharedEmptyStringsUntouched());
+}
+
 TEST(TStringBufferATest, ShortTextsStayInlineLongerOnesMoveToHeap) {
   TStringBufferA<32> buffer("abc");
   EXPECT_FALSE(buffer.IsHeapOwned());
