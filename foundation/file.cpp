@@ -68,6 +68,8 @@ bool IsNativeSeparator(char c) {
 #endif
 }
 
+// Writes all `count` bytes at the file position; false when any could not be written.
+bool WriteAllTo(FileHandle file, const uint8_t* bytes, size_t count);
 // Maps `size` bytes of an open regular file read-only into `view`; false where the platform
 // does not map or the mapping fails (the caller then reads the file instead).
 bool MapReadOnly(FileHandle file, uint64_t size, void*& view);
@@ -380,18 +382,6 @@ bool OutputFile::Open(const char* path) {
   return true;
 }
 
-bool OutputFile::Write(const void* bytes, size_t count) {
-  if (handle_ == kInvalidFile || (bytes == nullptr && count != 0)) {
-    Abandon();
-    return false;
-  }
-  if (!WriteAll(ToHandle(handle_), static_cast<const uint8_t*>(bytes), count)) {
-    Abandon();
-    return false;
-  }
-  return true;
-}
-
 bool OutputFile::Commit() {
   if (handle_ == kInvalidFile) {
     return false;
@@ -427,6 +417,10 @@ void OutputFile::Abandon() {
 }
 
 namespace {
+
+bool WriteAllTo(FileHandle file, const uint8_t* bytes, size_t count) {
+  return WriteAll(ToHandle(file), bytes, count);
+}
 
 // Files are read into memory here: a mapped view would keep the file from being replaced
 // while it is held.
@@ -665,18 +659,6 @@ bool OutputFile::Open(const char* path) {
   return true;
 }
 
-bool OutputFile::Write(const void* bytes, size_t count) {
-  if (handle_ == kInvalidFile || (bytes == nullptr && count != 0)) {
-    Abandon();
-    return false;
-  }
-  if (!WriteAll(ToDescriptor(handle_), static_cast<const uint8_t*>(bytes), count)) {
-    Abandon();
-    return false;
-  }
-  return true;
-}
-
 bool OutputFile::Commit() {
   if (handle_ == kInvalidFile) {
     return false;
@@ -712,6 +694,10 @@ void OutputFile::Abandon() {
 }
 
 namespace {
+
+bool WriteAllTo(FileHandle file, const uint8_t* bytes, size_t count) {
+  return WriteAll(ToDescriptor(file), bytes, count);
+}
 
 bool MapReadOnly(FileHandle file, uint64_t size, void*& view) {
   int flags = MAP_PRIVATE;
@@ -874,6 +860,15 @@ bool ReadWholeText(const char* path, CStringBufferA& text) {
   if (text.capacity > total) {
     text.data[total] = '\0';
     text.length = total;
+  }
+  return true;
+}
+
+bool OutputFile::Write(const void* bytes, size_t count) {
+  if (handle_ == kInvalidFile || (bytes == nullptr && count != 0) ||
+      !WriteAllTo(handle_, static_cast<const uint8_t*>(bytes), count)) {
+    Abandon();
+    return false;
   }
   return true;
 }

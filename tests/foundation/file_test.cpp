@@ -442,23 +442,30 @@ TEST_F(FileTest, FoldersAreNeitherOpenedNorReplaced) {
 }
 
 #ifndef _WIN32
+// Runs `write` with files limited to `max_bytes`, so a write past that comes up short, as on a
+// full disk (SIGXFSZ ignored, so write() fails instead of stopping the process).
+template <typename Write>
+void WithFileSizeLimit(rlim_t max_bytes, Write write) {
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = max_bytes;
+  const auto saved_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  write();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, saved_handler);
+}
+
 TEST_F(FileTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile) {
   const std::string old_content = "old content that must survive";
   Put("out.bin", old_content);
   struct stat before;
   ASSERT_EQ(stat(At("out.bin").c_str(), &before), 0);
   const std::string big(20000, 'n');
-
-  // A file size limit makes the write come up short, as a full disk would.
-  rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  const auto saved_handler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = WriteWholeBytes(At("out.bin").c_str(), big.data(), big.size());
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  signal(SIGXFSZ, saved_handler);
+  bool written = true;
+  WithFileSizeLimit(
+      4096, [&] { written = WriteWholeBytes(At("out.bin").c_str(), big.data(), big.size()); });
 
   EXPECT_FALSE(written);
   EXPECT_EQ(Get("out.bin"), old_content);
@@ -471,18 +478,14 @@ TEST_F(FileTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile) {
 TEST_F(FileTest, AnOutputFileFailingPartWayRemovesWhatItWrote) {
   Put("out.bin", "old content");
   const std::string piece(3000, 'p');
-  rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  const auto saved_handler = signal(SIGXFSZ, SIG_IGN);
   OutputFile file;
   ASSERT_TRUE(file.Open(At("out.bin").c_str()));
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool first = file.Write(piece.data(), piece.size());
-  const bool second = file.Write(piece.data(), piece.size());
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  signal(SIGXFSZ, saved_handler);
+  bool first = false;
+  bool second = true;
+  WithFileSizeLimit(4096, [&] {
+    first = file.Write(piece.data(), piece.size());
+    second = file.Write(piece.data(), piece.size());
+  });
 
   EXPECT_TRUE(first);
   EXPECT_FALSE(second);
