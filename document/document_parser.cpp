@@ -81,6 +81,24 @@ struct FieldTypes {
 // Slots of the field lookup cache (direct-mapped by the field's address).
 constexpr uint32_t kFieldCacheBits = 7;
 
+// Whether no two fields of a class share a name hash, by the class's address.
+struct ClassFieldNames {
+  const ClassType* class_type;  // null: the slot is free
+  bool distinct;
+};
+constexpr uint32_t kClassCacheBits = 5;
+
+bool FieldNamesDistinct(const ClassType& class_type) {
+  for (uint32_t i = 1; i < class_type.field_count; ++i) {
+    for (uint32_t j = 0; j < i; ++j) {
+      if (class_type.fields[i].name_hash == class_type.fields[j].name_hash) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 class Parser {
  public:
   Parser(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
@@ -93,7 +111,8 @@ class Parser {
         referenced_types_(referenced_types),
         objects_(objects),
         sink_(sink),
-        field_cache_{} {
+        field_cache_{},
+        class_cache_{} {
     // Warnings about a value are shown under the document's name (and its line, set before
     // each value), since a reset keeps the file name.
     value_lexer_.file_name.Assign(lexer_.file_name.data);
@@ -116,6 +135,9 @@ class Parser {
     return referenced_types_.FindOrInsert(type_hash) != nullptr;
   }
   FieldTypes& TypesOf(const FieldInfo& field);
+  // FindField, trying the field at `next` first (documents list fields in declaration order);
+  // `next` becomes the index after the field found.
+  const FieldInfo* FindFieldFrom(const ClassType& class_type, uint32_t name_hash, uint32_t& next);
   // Reference for a field's type, entering it only the first time.
   bool ReferenceFieldType(FieldTypes& types) {
     if (!types.referenced) {
@@ -132,7 +154,28 @@ class Parser {
   ValueObjectList& objects_;
   ObjectSink* sink_;
   FieldTypes field_cache_[1u << kFieldCacheBits];
+  ClassFieldNames class_cache_[1u << kClassCacheBits];
 };
+
+const FieldInfo* Parser::FindFieldFrom(const ClassType& class_type, uint32_t name_hash,
+                                       uint32_t& next) {
+  if (next < class_type.field_count && class_type.fields[next].name_hash == name_hash) {
+    // The field in order is the first of its name unless an earlier field has that name too.
+    const auto address = reinterpret_cast<uintptr_t>(&class_type);
+    ClassFieldNames& names = class_cache_[(address >> 4) & ((1u << kClassCacheBits) - 1)];
+    if (names.class_type != &class_type) {
+      names = ClassFieldNames{&class_type, FieldNamesDistinct(class_type)};
+    }
+    if (names.distinct) {
+      return &class_type.fields[next++];
+    }
+  }
+  const FieldInfo* field = FindField(class_type, name_hash);
+  if (field != nullptr) {
+    next = static_cast<uint32_t>(field - class_type.fields) + 1;
+  }
+  return field;
+}
 
 FieldTypes& Parser::TypesOf(const FieldInfo& field) {
   const auto address = reinterpret_cast<uintptr_t>(&field);
@@ -207,11 +250,12 @@ bool Parser::ParseBody(ValueNode& object, const ClassType& class_type, uint32_t 
     return Fail("Unknown type: \"%s\".", class_type.name.data);
   }
   TokenKind kind = NextToken(lexer_);
+  uint32_t next_field = 0;
   while (kind != TokenKind::kCloseBrace) {
     if (kind != TokenKind::kIdentifier) {
       return Fail("Expected identifier or '}', got %s.", TokenName(kind));
     }
-    const FieldInfo* field = FindField(class_type, IdentifierHash(lexer_));
+    const FieldInfo* field = FindFieldFrom(class_type, IdentifierHash(lexer_), next_field);
     if (field == nullptr) {
       return Fail("Unknown field %s::%s.", class_type.name.data, lexer_.identifier_value.data);
     }

@@ -304,6 +304,20 @@ TEST_F(DocumentParserTest, ValidationTakesTheFirstOfARepeatedFieldAndNamesTheOut
   EXPECT_EQ(Validate(), "Missing field cPart::Count in object 3\n");
 }
 
+// A name that two fields of a class share always means the first of them, also where the
+// document lists the fields in declaration order and the later one is next in turn.
+TEST_F(DocumentParserTest, ASharedFieldNameAlwaysMeansTheFirstField) {
+  ASSERT_NE(AddClass(registry_, "cTwice",
+                     {{"Value", kCIntHash}, {"Other", kCIntHash}, {"Value", kCStringHash}}),
+            nullptr);
+  EXPECT_FALSE(Parse("cTwice 1 {\n\tValue = \"5\"\n\tOther = \"6\"\n\tValue = \"x\"\n}"));
+  EXPECT_NE(diagnostics_.find("doc.txt(4) Error: Failed to parse value of field \"Value\" (cInt)"),
+            std::string::npos)
+      << diagnostics_;
+  ASSERT_TRUE(Parse("cTwice 1 {\n\tValue = \"5\"\n\tOther = \"6\"\n\tValue = \"7\"\n}"));
+  EXPECT_EQ(Object(0)->payload.children.count, 3u);
+}
+
 TEST_F(DocumentParserTest, ValidationReportsAClassMissingFromTheLibrary) {
   ValueNode* object = NewObjectValue(NameHash("cItem"), 9);
   ASSERT_NE(object, nullptr);
