@@ -330,26 +330,13 @@ bool EncodeArray(EncodeWalk& walk, const FieldInfo& field, const ValueNode& arra
 
 bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& class_type,
                   uint32_t depth) {
-  // Children usually stand in field order. While they do, the child after the last one found
-  // is the field's value, unless an earlier field (and so an earlier child) has the same name:
-  // `names_seen` has a bit per name hash of the fields passed, and any hit takes the search.
-  const ValueNode* in_order = value.IsCompound() ? value.payload.children.first : nullptr;
-  uint64_t names_seen = 0;
+  if (class_type.field_count != 0 && (!value.IsCompound() || value.payload.children.count == 0)) {
+    return false;
+  }
+  FieldChildCursor children(value);
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
-    if (!value.IsCompound() || value.payload.children.count == 0) {
-      return false;
-    }
-    const uint64_t name_bit = uint64_t{1} << (field.name_hash & 63);
-    const ValueNode* child;
-    if (in_order != nullptr && in_order->name == field.name_hash && (names_seen & name_bit) == 0) {
-      child = in_order;
-      in_order = in_order->next;
-    } else {
-      child = FindChildValue(value, field.name_hash);
-      in_order = nullptr;
-    }
-    names_seen |= name_bit;
+    const ValueNode* child = children.Find(field.name_hash);
     if (child == nullptr || child->type_hash != field.type_hash) {
       return false;
     }

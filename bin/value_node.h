@@ -92,6 +92,36 @@ void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t stor
 /// The first child of the array or compound `parent` named `name`, or null.
 [[nodiscard]] const ValueNode* FindChildValue(const ValueNode& parent, uint32_t name);
 
+/// FindChildValue for the fields of a class asked in declaration order, as the writers and the
+/// validation do: while the children stand in field order, each answer is the child after the
+/// previous one, taken when no field asked before has a name with the same low 6 bits (an
+/// earlier child could then have this name); anything else takes the search.
+class FieldChildCursor {
+ public:
+  explicit FieldChildCursor(const ValueNode& parent)
+      : parent_(parent),
+        in_order_(parent.IsCompound() || parent.IsArray() ? parent.payload.children.first
+                                                          : nullptr) {}
+  [[nodiscard]] const ValueNode* Find(uint32_t name) {
+    const uint64_t name_bit = uint64_t{1} << (name & 63);
+    const ValueNode* child;
+    if (in_order_ != nullptr && in_order_->name == name && (names_seen_ & name_bit) == 0) {
+      child = in_order_;
+      in_order_ = in_order_->next;
+    } else {
+      child = FindChildValue(parent_, name);
+      in_order_ = nullptr;
+    }
+    names_seen_ |= name_bit;
+    return child;
+  }
+
+ private:
+  const ValueNode& parent_;
+  const ValueNode* in_order_;
+  uint64_t names_seen_ = 0;
+};
+
 /// Releases what `value` owns: every child of an array or compound value, with their subtrees,
 /// goes back to the pool and the child list becomes empty; a string payload is freed and
 /// becomes the empty text. The node itself stays. Works without recursion, so any depth is

@@ -496,10 +496,10 @@ struct Validator {
       messages.AppendFormat("Object %u is nested too deeply\n", object_id);
       return false;
     }
+    FieldChildCursor children(object);
     for (uint32_t i = 0; i < class_type.field_count; ++i) {
       const FieldInfo& field = class_type.fields[i];
-      const ValueNode* child =
-          object.IsCompound() ? FindChildValue(object, field.name_hash) : nullptr;
+      const ValueNode* child = object.IsCompound() ? children.Find(field.name_hash) : nullptr;
       if (child == nullptr) {
         messages.AppendFormat("Missing field %s::%s in object %u\n", class_type.name.data,
                               field.name.data, object_id);
