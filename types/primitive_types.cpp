@@ -253,17 +253,25 @@ bool ParseFloatComponent(Lexer& lexer, float& value) {
   return true;
 }
 
-// `count` components separated by ","; nothing may follow the last.
+// `count` components separated by ","; nothing may follow the last. A "," right after a
+// component and the end of the text right after the last, the forms gentext writes, are taken
+// without asking the lexer.
 bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
+  const char* const text = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
   for (uint32_t i = 0; i < count; ++i) {
-    if (i != 0 && NextToken(lexer) != TokenKind::kComma) {
-      return false;
+    if (i != 0) {
+      if (lexer.position < length && text[lexer.position] == ',') {
+        ++lexer.position;
+      } else if (NextToken(lexer) != TokenKind::kComma) {
+        return false;
+      }
     }
     if (!ParseFloatComponent(lexer, components[i])) {
       return false;
     }
   }
-  return AtEnd(lexer);
+  return lexer.position == length || AtEnd(lexer);
 }
 
 void FormatFloats(CStringBufferA& out, const float* components, uint32_t count) {
