@@ -13,7 +13,6 @@
 // content. The messages are those of a document built whole and written at the end: a write
 // that fails part-way is reported after "Finished generating output." (and a document that
 // cannot be generated is reported as such even when the writing failed before).
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
