@@ -3,8 +3,7 @@
 // The text is defined by a search: "%.*G" of the widened double with precision 6, 7, 8, 9 until
 // the text reads back (correctly rounded double, then float) to the same bits. The search costs
 // up to four printf-style conversions and four parses per float, so it is kept only as the
-// slow path; most floats are printed straight from their shortest round-trip digits, which
-// std::to_chars(float) gives in one cheap call:
+// slow path; most floats are printed straight from their shortest round-trip digits:
 //
 // - Let S be the shortest digits (n of them) that read back to the float. For a precision
 //   p < n no p-digit number lies in the float's rounding interval, so the search never stops
@@ -24,17 +23,23 @@
 //   floats when a decimal of up to 9 digits lies within half a double step of that midpoint
 //   (0x15AE43FD and 0x15AE43FE are two such neighbours: "7.038531E-26" reads back to the
 //   first straight and to the second through a double). NearMidpoint finds those floats with
-//   exact integer arithmetic and sends them, with every float too small for its arithmetic,
-//   to the search.
+//   exact integer arithmetic and sends them, with the smallest normals, to the search.
+// - The shortest digits come from exact arithmetic as well (ScaledFloat): the value and the
+//   midpoints to its neighbours, scaled by a power of ten so that they are less than 10 units
+//   apart, are fractions over one denominator, in 64 bits for the usual magnitudes and in 128
+//   bits beyond. A multiple of ten between the midpoints has the fewest digits; otherwise the
+//   nearest whole number does. The same scaled midpoints serve NearMidpoint. They give exactly
+//   the digits of std::to_chars(float), which ShortestFloatDigits falls back on for the floats
+//   not scaled (zero, subnormals, the smallest normals and the powers of two).
 //
-// bench/float_text_check.cpp compares this against the plain search for every float.
+// bench/float_text_check.cpp compares this against the plain search for every float, and
+// bench/shortest_digits_check.cpp the shortest digits against std::to_chars(float).
 #include "types/float_text.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 
 #include "foundation/string_buffer.h"
@@ -89,7 +94,7 @@ uint32_t FormatBySearch(float value, char (&out)[kFloatTextCapacity]) {
   return length;
 }
 
-// 5^k for k = 0..44, the powers that fit in 128 bits beside a 25-bit odd number.
+// 5^k for k = 0..44: 5^44 times a 25-bit number still fits in 128 bits.
 constexpr uint32_t kLargestFivePower = 44;
 constexpr std::array<unsigned __int128, kLargestFivePower + 1> kFivePowers = [] {
   std::array<unsigned __int128, kLargestFivePower + 1> powers{};
@@ -98,45 +103,170 @@ constexpr std::array<unsigned __int128, kLargestFivePower + 1> kFivePowers = [] 
   return powers;
 }();
 
-// Scaled by 10^k so that it has 9 or 10 integer digits, the midpoint odd x 2^q must stay at
-// least 2^-20 away from a whole number; otherwise some decimal of up to 9 significant digits
-// is within half a double step (2^-53 of the value, below 2^-22 at this scale) of it. True
-// when it does not, or when the arithmetic cannot tell (the caller then takes the search).
-bool ScaledNearWhole(uint32_t odd, int q, int k) {
-  constexpr int kMarginBits = 20;
-  if (k >= 0) {
-    if (k > static_cast<int>(kLargestFivePower)) return true;
-    const unsigned __int128 scaled = odd * kFivePowers[static_cast<uint32_t>(k)];
-    const int shift = -(q + k);   // the value is scaled / 2^shift
-    if (shift <= 0) return true;  // a whole number: the midpoint is a short decimal itself
-    const unsigned __int128 one = static_cast<unsigned __int128>(1) << shift;
-    const unsigned __int128 fraction = scaled & (one - 1);
-    const unsigned __int128 margin =
-        shift > kMarginBits ? static_cast<unsigned __int128>(1) << (shift - kMarginBits) : 1;
-    return fraction < margin || one - fraction < margin;
+// floor(e log10 2), exact for |e| <= 2620.
+constexpr int FloorLog10Pow2(int e) { return (e * 315653) >> 20; }
+
+using Wide = unsigned __int128;
+
+// A normal float m x 2^e (2^23 <= m < 2^24) and its midpoints (2m -+ 1) x 2^(e-1) to the
+// neighbours, all scaled by 10^-k where 10^k <= 2^e < 10^(k+1), as exact fractions over one
+// denominator: (2m + i) x 5^-k x 2^(e-1-k) is a whole number over a power of two when k <= 0
+// and a multiple of a power of two over 5^k when k > 0. The scaled value lies in [m, 10m), so
+// every whole part fits in 32 bits; the midpoints are at least 1 and less than 10 units apart.
+// `Word` holds the numerators: 64 bits cover the exponent fields kFirstNarrowField to
+// kLastNarrowField (e from -53 to 57, values from about 1e-9 to 2e24: (2m + 1) x 5^16 and
+// (2m + 1) x 2^39 stay below 2^64, and so do the remainders times 100 x 2^20 that
+// NearMidpoint forms), 128 bits every field from kSmallestScaledField on (k >= -44).
+template <typename Word>
+struct ScaledFloat {
+  struct Division {
+    uint32_t quotient;
+    Word remainder;
+  };
+  Word center;       // the value times the denominator
+  Word denominator;  // 2^shift when k <= 0, else 5^k
+  uint32_t shift;
+  int32_t exponent;  // k
+  Division lower;    // of each midpoint times the denominator
+  Division upper;
+
+  Division Divide(Word x) const {
+    if (exponent <= 0) return {static_cast<uint32_t>(x >> shift), x & (denominator - 1)};
+    return {static_cast<uint32_t>(x / denominator), x % denominator};
   }
-  const int shift = q + k;  // the value is odd x 2^shift / 5^-k
-  if (shift < 0 || -k > static_cast<int>(kLargestFivePower)) return true;
-  const unsigned __int128 numerator = static_cast<unsigned __int128>(odd) << shift;
-  const unsigned __int128 denominator = kFivePowers[static_cast<uint32_t>(-k)];
-  const unsigned __int128 remainder = numerator % denominator;
-  return (remainder << kMarginBits) < denominator ||
-         ((denominator - remainder) << kMarginBits) < denominator;
+};
+
+constexpr uint32_t kSmallestScaledField = 4;
+constexpr uint32_t kFirstNarrowField = 150 - 53;
+constexpr uint32_t kLastNarrowField = 150 + 57;
+
+template <typename Word>
+inline ScaledFloat<Word> Scale(uint32_t magnitude_bits) {
+  const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
+  const Word mantissa = (magnitude_bits & kMantissaMask) | (1u << kMantissaBits);
+  const int e = static_cast<int>(exponent_field) - 150;
+  const int k = FloorLog10Pow2(e);
+  const int g = e - 1 - k;  // half a step is 2^g x 5^-k units
+  ScaledFloat<Word> s;
+  s.exponent = k;
+  Word half_step;  // in units of 1 / denominator
+  if (k <= 0) {
+    half_step = static_cast<Word>(kFivePowers[static_cast<uint32_t>(-k)]) << (g > 0 ? g : 0);
+    s.shift = g < 0 ? static_cast<uint32_t>(-g) : 0;
+    s.denominator = static_cast<Word>(1) << s.shift;
+  } else {
+    half_step = static_cast<Word>(1) << g;  // g > 0 here
+    s.shift = 0;
+    s.denominator = static_cast<Word>(kFivePowers[static_cast<uint32_t>(k)]);
+  }
+  const Word lower = (2 * mantissa - 1) * half_step;
+  s.center = lower + half_step;
+  s.lower = s.Divide(lower);
+  s.upper = s.Divide(s.center + half_step);
+  return s;
+}
+
+// Scaled by 10^k so that it has 9 or 10 integer digits, a midpoint must stay at least 2^-20
+// away from a whole number; otherwise some decimal of up to 9 significant digits is within
+// half a double step (2^-53 of the value, below 2^-22 at this scale) of it. That scale is
+// 10 or 100 times the one of ScaledFloat; `remainder` is the midpoint's remainder there.
+template <typename Word>
+bool ScaledNearWhole(const ScaledFloat<Word>& s, Word remainder, uint32_t scale) {
+  constexpr int kMarginBits = 20;
+  const Word fraction = s.Divide(remainder * scale).remainder;
+  return (fraction << kMarginBits) < s.denominator ||
+         ((s.denominator - fraction) << kMarginBits) < s.denominator;
 }
 
 // True when reading some decimal of at most 9 digits through a double might give another
 // float than reading it straight would, near the normal float with these bits (not a power of
 // two): a midpoint to either neighbour is almost a short decimal.
-bool NearMidpoint(uint32_t magnitude_bits) {
-  const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
-  const uint32_t mantissa = (magnitude_bits & kMantissaMask) | (1u << kMantissaBits);
-  const int binary_exponent = static_cast<int>(exponent_field) - 127;  // 2^e <= value < 2^(e+1)
-  // floor(e log10 2): the value, and both midpoints, are at least 10^decimal_exponent and below
-  // 2 x 10^(decimal_exponent + 1), so 10^(8 - decimal_exponent) scales them to 9 or 10 digits.
-  const int decimal_exponent = static_cast<int>(std::floor(binary_exponent * 0.30102999566398120));
-  const int k = 8 - decimal_exponent;
-  const int q = static_cast<int>(exponent_field) - 151;  // midpoints are (2m +- 1) x 2^q
-  return ScaledNearWhole(2 * mantissa - 1, q, k) || ScaledNearWhole(2 * mantissa + 1, q, k);
+template <typename Word>
+bool NearMidpoint(const ScaledFloat<Word>& s, uint32_t magnitude_bits) {
+  // 2^b <= value < 2^(b+1) puts the value and its midpoints in [10^d, 2 x 10^(d+1)) with
+  // d = floor(b log10 2), so 10^(8-d) scales them to 9 or 10 integer digits; that is 10^k
+  // times 10 or 100.
+  const int binary_exponent = static_cast<int>(magnitude_bits >> kMantissaBits) - 127;
+  const uint32_t scale = (8 - FloorLog10Pow2(binary_exponent) + s.exponent) == 1 ? 10 : 100;
+  return ScaledNearWhole(s, s.lower.remainder, scale) ||
+         ScaledNearWhole(s, s.upper.remainder, scale);
+}
+
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (uint32_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes the 7 to 9 digits of 10^6 <= number < 2 x 10^8 at the start of `digits`, whose bytes
+// after them must be zeros and stay so, and returns their count.
+inline uint32_t WriteSevenToNineDigits(uint32_t number, char (&digits)[kFloatDigitsCapacity]) {
+  // All nine places, leading zeros included, then the significant ones moved to the front.
+  char nine[kFloatDigitsCapacity] = {};
+  const uint32_t high = number / 10000 % 10000, low = number % 10000;
+  nine[0] = static_cast<char>('0' + number / 100000000);
+  std::memcpy(nine + 1, &kDigitPairs[2 * (high / 100)], 2);
+  std::memcpy(nine + 3, &kDigitPairs[2 * (high % 100)], 2);
+  std::memcpy(nine + 5, &kDigitPairs[2 * (low / 100)], 2);
+  std::memcpy(nine + 7, &kDigitPairs[2 * (low % 100)], 2);
+  const uint32_t count = 7 + (number >= 10000000) + (number >= 100000000);
+  std::memcpy(digits, nine + 9 - count, 9 + 2);  // and the two zeros after a count of 7
+  return count;
+}
+
+// The shortest digits of a scaled float that is not a power of two (its midpoints are then
+// equally far from it). `even` tells whether m is even: then a number on a midpoint reads back
+// to this float (ties to even), otherwise to the neighbour. Writes the digits and returns
+// their count.
+template <typename Word>
+inline uint32_t ShortestDigits(const ScaledFloat<Word>& s, bool even,
+                               char (&digits)[kFloatDigitsCapacity], int32_t& exponent) {
+  // Less than 10 units wide, the interval between the midpoints holds at most one multiple of
+  // ten; when it does, that number has the fewest digits and is the only one with so few.
+  const uint32_t ten = s.upper.quotient - s.upper.quotient % 10;
+  const bool above_lower =
+      ten > s.lower.quotient || (even && ten == s.lower.quotient && s.lower.remainder == 0);
+  const bool below_upper = ten < s.upper.quotient || s.upper.remainder != 0 || even;
+  uint32_t number = 0;
+  if (above_lower && below_upper) {
+    number = ten;
+  } else {
+    // At least a unit wide on each side, the interval holds the whole number nearest to the
+    // value; between two equally near ones the even one is taken.
+    const auto center = s.Divide(s.center);
+    const Word twice = center.remainder << 1;
+    number = center.quotient;
+    if (twice > s.denominator || (twice == s.denominator && (number & 1) != 0)) ++number;
+  }
+  uint32_t count = WriteSevenToNineDigits(number, digits);
+  exponent = s.exponent + static_cast<int32_t>(count) - 1;
+  while (digits[count - 1] == '0') digits[--count] = '\0';
+  return count;
+}
+
+// The shortest digits taken from std::to_chars(float), "d[.ddd]e[+-]dd", for the floats not
+// scaled above. Returns 0 for an infinity or a NaN, which have no exponent there.
+uint32_t ShortestDigitsByLibrary(float magnitude, char (&digits)[kFloatDigitsCapacity],
+                                 int32_t& exponent) {
+  char text[kFloatTextCapacity];
+  const char* const end =
+      std::to_chars(text, text + sizeof(text), magnitude, std::chars_format::scientific).ptr;
+  const char* const e = static_cast<const char*>(std::memchr(text, 'e', end - text));
+  if (e == nullptr) {
+    exponent = 0;
+    return 0;
+  }
+  digits[0] = text[0];
+  const uint32_t count = e == text + 1 ? 1 : static_cast<uint32_t>(e - text) - 1;
+  std::memcpy(digits + 1, text + 2, count - 1);
+  int32_t magnitude_of_exponent = 0;
+  for (const char* c = e + 2; c != end; ++c)
+    magnitude_of_exponent = magnitude_of_exponent * 10 + (*c - '0');
+  exponent = e[1] == '-' ? -magnitude_of_exponent : magnitude_of_exponent;
+  return count;
 }
 
 struct ShortText {
@@ -157,14 +287,12 @@ const std::array<ShortText, kLargestExponentField + 1>& PowerOfTwoTexts() {
   return texts;
 }
 
-// Room for the shortest digits plus the fixed-size copies below, which move up to 8 bytes
-// past the last digit (the bytes past it are cut off or overwritten afterwards).
-constexpr int kDigitRoom = 24;
-
 // Writes "%.*G" of d1.d2...dn x 10^exponent for precision max(n, 6), with trailing zeros
-// dropped (the shortest digits end in a non-zero digit, or are the single "0", so there are
-// none to drop). `p` has room for 24 bytes. Returns the end of the text.
-char* WriteGeneral(char* p, const char (&digits)[kDigitRoom], int count, int exponent) {
+// dropped (the shortest digits end in a non-zero digit, so there are none to drop). The
+// fixed-size copies move up to 8 bytes past the last digit, which are zeros in `digits` and
+// cut off or overwritten afterwards in the text; `p` has room for 24 bytes. Returns the end of
+// the text.
+char* WriteGeneral(char* p, const char (&digits)[kFloatDigitsCapacity], int count, int exponent) {
   const int precision = std::max(count, kFewestDigits);
   if (exponent < -4 || exponent >= precision) {
     p[0] = digits[0];
@@ -206,6 +334,27 @@ bool ContinuesIdentifier(char c) {
          c == '@';
 }
 
+// Writes the text of a normal float from kSmallestScaledField on, not a power of two, at `p`
+// (after its sign in `out`) and returns the length of `out`.
+template <typename Word>
+uint32_t FormatScaled(float value, uint32_t magnitude_bits, char* p,
+                      char (&out)[kFloatTextCapacity]) {
+  const ScaledFloat<Word> scaled = Scale<Word>(magnitude_bits);
+  if (NearMidpoint(scaled, magnitude_bits)) {
+    return FormatBySearch(value, out);
+  }
+  char digits[kFloatDigitsCapacity] = {};
+  int32_t exponent = 0;
+  const uint32_t count = ShortestDigits(scaled, (magnitude_bits & 1) == 0, digits, exponent);
+  p = WriteGeneral(p, digits, static_cast<int>(count), exponent);
+  *p = '\0';
+  return static_cast<uint32_t>(p - out);
+}
+
+bool InNarrowRange(uint32_t exponent_field) {
+  return exponent_field >= kFirstNarrowField && exponent_field <= kLastNarrowField;
+}
+
 }  // namespace
 
 uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]) {
@@ -229,28 +378,25 @@ uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]) {
     return static_cast<uint32_t>(p - out) + power.length;
   }
 
-  // Shortest digits in the form "d[.ddd]e[+-]xx": a float's decimal exponent always has
-  // exactly two digits.
-  char shortest[kFloatTextCapacity] = {};
-  const char* const end =
-      std::to_chars(shortest, shortest + sizeof(shortest), std::bit_cast<float>(magnitude_bits),
-                    std::chars_format::scientific)
-          .ptr;
-  const char* const e = end - 4;
-  int exponent = (e[2] - '0') * 10 + (e[3] - '0');
-  if (e[1] == '-') {
-    exponent = -exponent;
-  }
-  char digits[kDigitRoom] = {};
-  digits[0] = shortest[0];
-  const int count = e == shortest + 1 ? 1 : static_cast<int>(e - shortest) - 1;
-  std::memcpy(digits + 1, shortest + 2, 8);
-  if (exponent_field == 0 || NearMidpoint(magnitude_bits)) {
+  if (exponent_field < kSmallestScaledField) {  // zero, subnormals and the smallest normals
     return magnitude_bits == 0 ? CopyWord(negative ? "-0" : "0", out) : FormatBySearch(value, out);
   }
-  p = WriteGeneral(p, digits, count, exponent);
-  *p = '\0';
-  return static_cast<uint32_t>(p - out);
+  return InNarrowRange(exponent_field) ? FormatScaled<uint64_t>(value, magnitude_bits, p, out)
+                                       : FormatScaled<Wide>(value, magnitude_bits, p, out);
+}
+
+uint32_t ShortestFloatDigits(float value, char (&digits)[kFloatDigitsCapacity], int32_t& exponent) {
+  const uint32_t magnitude_bits = std::bit_cast<uint32_t>(value) & ~kSignBit;
+  const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
+  std::memset(digits, 0, kFloatDigitsCapacity);
+  if (exponent_field < kSmallestScaledField || exponent_field > kLargestExponentField ||
+      (magnitude_bits & kMantissaMask) == 0) {
+    return ShortestDigitsByLibrary(std::bit_cast<float>(magnitude_bits), digits, exponent);
+  }
+  const bool even = (magnitude_bits & 1) == 0;
+  return InNarrowRange(exponent_field)
+             ? ShortestDigits(Scale<uint64_t>(magnitude_bits), even, digits, exponent)
+             : ShortestDigits(Scale<Wide>(magnitude_bits), even, digits, exponent);
 }
 
 void AppendFloat(CStringBufferA& out, float value) {

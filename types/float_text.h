@@ -31,6 +31,16 @@ class CStringBufferA;
 /// Room for a float text with its NUL (the longest, like "-1.23456789E-38", has 15 characters).
 inline constexpr uint32_t kFloatTextCapacity = 32;
 
+/// Room for the shortest digits of a float (at most 9) and the zeros after them.
+inline constexpr uint32_t kFloatDigitsCapacity = 24;
+
+/// Writes the shortest decimal digits d1 d2 ... dn that read back (straight to float) to the
+/// magnitude of `value`, the nearest to it of that length with ties to an even last digit, as
+/// std::to_chars(float, scientific) does, and sets `exponent` so that the magnitude reads
+/// d1.d2...dn x 10^exponent. Zero is the single digit "0" with exponent 0. The bytes after the
+/// digits are zero. Returns n, or 0 (with exponent 0) for an infinity or a NaN.
+uint32_t ShortestFloatDigits(float value, char (&digits)[kFloatDigitsCapacity], int32_t& exponent);
+
 /// Writes the text of `value` NUL-terminated into `out` and returns its length.
 uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]);
 

@@ -5,12 +5,15 @@
 
 #include <bit>
 #include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "document/lexer.h"
 
@@ -56,6 +59,12 @@ TEST(FloatTextTest, PrintsLikePercentGWithTheFewestDigitsAndWords) {
   EXPECT_TRUE(texts.eof());
 }
 
+// Read through a double, the 7-digit text of either float lands on the other one.
+TEST(FloatTextTest, NeighboursAcrossAMidpointTakeMoreDigits) {
+  EXPECT_EQ(Text(FromBits(0x15AE43FDu)), "7.0385307E-26");
+  EXPECT_EQ(Text(FromBits(0x15AE43FEu)), "7.038531E-26");
+}
+
 TEST(FloatTextTest, MatchesWordsWithOptionalSign) {
   const struct {
     const char* text;
@@ -97,6 +106,66 @@ TEST(FloatTextTest, RandomAndTypedFloatsReadBackExactlyWithFewestDigits) {
     ASSERT_EQ(NextToken(lexer), TokenKind::kNumber) << text;
     ASSERT_EQ(NextToken(lexer), TokenKind::kEof) << text;
     ASSERT_EQ(Bits(static_cast<float>(NumberToDouble(lexer.number))), Bits(value)) << text;
+  }
+}
+
+// The digits and exponent of std::to_chars(float, scientific).
+std::pair<std::string, int32_t> LibraryDigits(float value) {
+  char text[64];
+  const char* const end =
+      std::to_chars(text, text + sizeof(text), value, std::chars_format::scientific).ptr;
+  const std::string written(text, static_cast<size_t>(end - text));
+  const size_t e = written.find('e');
+  std::string digits = written.substr(0, e);
+  if (digits.size() > 1) digits.erase(1, 1);  // the point
+  return {digits, std::stoi(written.substr(e + 1))};
+}
+
+std::pair<std::string, int32_t> Shortest(float value) {
+  char digits[kFloatDigitsCapacity];
+  int32_t exponent = 99;
+  const uint32_t count = ShortestFloatDigits(value, digits, exponent);
+  for (uint32_t i = count; i < kFloatDigitsCapacity; ++i) EXPECT_EQ(digits[i], '\0') << i;
+  return {std::string(digits, count), exponent};
+}
+
+TEST(FloatTextTest, ShortestDigitsOnBoundsAndTies) {
+  const struct {
+    float value;
+    const char* digits;
+    int32_t exponent;
+  } cases[] = {
+      {33554448.0f, "3355445", 7},   // even: the upper midpoint 33554450 reads back to it
+      {33554452.0f, "33554452", 7},  // odd: the lower midpoint 33554450 reads to the neighbour
+      {2097152.25f, "20971522", 6},  // exactly between ...22 and ...23: the even one
+      {2097152.75f, "20971528", 6},  // between ...27 and ...28
+      {-0.3f, "3", -1},              // the sign is ignored
+      {1e10f, "1", 10},              // a power of ten in the interval
+      {FLT_MAX, "34028235", 38},
+      {FromBits(1), "1", -45},  // the smallest subnormal
+      {0.0f, "0", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.digits);
+    EXPECT_EQ(Shortest(c.value), std::make_pair(std::string(c.digits), c.exponent));
+    EXPECT_EQ(Shortest(c.value), LibraryDigits(std::fabs(c.value)));
+  }
+  EXPECT_EQ(Shortest(std::numeric_limits<float>::infinity()), std::make_pair(std::string(), 0));
+  EXPECT_EQ(Shortest(FromBits(0x7FC00000u)), std::make_pair(std::string(), 0));
+}
+
+// Each exponent takes its own scaling, so every one is tried with mantissas at both ends, in
+// the middle and at random; the text is checked against its definition at the same time.
+TEST(FloatTextTest, ShortestDigitsAndTextOnEveryExponent) {
+  std::mt19937 rng(7);
+  for (uint32_t field = 0; field <= 254; ++field) {
+    for (uint32_t mantissa : {0u, 1u, 2u, 3u, 0x400000u, 0x7FFFFEu, 0x7FFFFFu,
+                              static_cast<uint32_t>(rng()) & 0x7FFFFFu}) {
+      const float value = FromBits(field << 23 | mantissa);
+      SCOPED_TRACE(::testing::Message() << "bits 0x" << std::hex << Bits(value));
+      EXPECT_EQ(Shortest(value), LibraryDigits(value));
+      EXPECT_EQ(Text(value), ReferenceText(value));
+    }
   }
 }
 
