@@ -142,6 +142,8 @@ struct DecodeWalk {
   // Set when only validating: every value is read into this one node instead of a new child,
   // and nothing is appended to any parent.
   ValueNode* scratch = nullptr;
+  // Where new nodes come from when set (a group at a time); else the pool node by node.
+  ValueNodePool::TakeBatch* nodes = nullptr;
   FieldTypeCache types;
 
   FieldTypes Find(uint32_t type_hash) { return types.Find(registry, core_types, type_hash); }
@@ -158,7 +160,10 @@ ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_
     child = walk.scratch;
     InitValue(*child, type_hash, as_array, storage_override);
   } else {
-    child = AppendChildValue(parent, name, type_hash, as_array, storage_override);
+    child = walk.nodes != nullptr
+                ? AppendChildNode(parent, walk.nodes->Allocate(), name, type_hash, as_array,
+                                  storage_override)
+                : AppendChildValue(parent, name, type_hash, as_array, storage_override);
     if (child == nullptr) {
       return nullptr;
     }
@@ -407,11 +412,16 @@ ValueNode* NewObjectValue(uint32_t class_hash, uint32_t object_id) {
 
 ValueNode* AppendChildValue(ValueNode& parent, uint32_t name, uint32_t type_hash, bool as_array,
                             uint32_t storage_override) {
-  // NewValueNode zeroes the whole record; InitValue then sets everything but `next`.
-  ValueNode* child = NewValueNode();
+  return AppendChildNode(parent, NewValueNode(), name, type_hash, as_array, storage_override);
+}
+
+ValueNode* AppendChildNode(ValueNode& parent, ValueNode* child, uint32_t name, uint32_t type_hash,
+                           bool as_array, uint32_t storage_override) {
   if (child == nullptr) {
     return nullptr;
   }
+  // A zeroed record; InitValue then sets everything but `next`.
+  std::memset(static_cast<void*>(child), 0, sizeof(ValueNode));
   child->name = name;
   InitValue(*child, type_hash, as_array, storage_override);
   ValueChildren& children = parent.payload.children;
@@ -488,8 +498,12 @@ bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
                         const CoreTypeTable& core_types, const ClassType& class_type,
                         BitReader& reader, DecodeBudget* budget) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
+  // Nodes come a group at a time, one lock per group instead of one per node; those left
+  // over go back when the decode ends.
+  ValueNodePool::TakeBatch nodes(DefaultValueNodePool());
   DecodeWalk walk{registry, core_types, reader,  budget != nullptr ? *budget : own_budget,
-                  nullptr,  0,          nullptr, {}};
+                  nullptr,  0,          nullptr, &nodes,
+                  {}};
   return DecodeFields(walk, parent, class_type, "", 0);
 }
 
@@ -500,7 +514,8 @@ bool ValidateObjectFields(const TypeRegistry& registry, const CoreTypeTable& cor
   std::memset(static_cast<void*>(&scratch), 0, sizeof scratch);
   scratch.kind = kCompoundKind;
   DecodeWalk walk{registry, core_types, reader,   budget != nullptr ? *budget : own_budget,
-                  nullptr,  0,          &scratch, {}};
+                  nullptr,  0,          &scratch, nullptr,
+                  {}};
   return DecodeFields(walk, scratch, class_type, "", 0);
 }
 
@@ -517,6 +532,7 @@ bool PrintObjectBitRanges(ValueNode& parent, const TypeRegistry& registry,
                           CStringBufferA& out, DecodeBudget* budget) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
   DecodeWalk walk{registry, core_types,    reader,  budget != nullptr ? *budget : own_budget,
-                  &out,     base_position, nullptr, {}};
+                  &out,     base_position, nullptr, nullptr,
+                  {}};
   return DecodeFields(walk, parent, class_type, parent_path != nullptr ? parent_path : "", 0);
 }

@@ -89,6 +89,11 @@ void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t stor
 /// yields no node.
 [[nodiscard]] ValueNode* AppendChildValue(ValueNode& parent, uint32_t name, uint32_t type_hash,
                                           bool as_array, uint32_t storage_override);
+/// AppendChildValue with a node the caller took from the pool (`child`, which is zeroed
+/// here); null, changing nothing, when `child` is null.
+[[nodiscard]] ValueNode* AppendChildNode(ValueNode& parent, ValueNode* child, uint32_t name,
+                                         uint32_t type_hash, bool as_array,
+                                         uint32_t storage_override);
 /// The first child of the array or compound `parent` named `name`, or null.
 [[nodiscard]] const ValueNode* FindChildValue(const ValueNode& parent, uint32_t name);
 

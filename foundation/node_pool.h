@@ -89,6 +89,38 @@ class NodePoolCore {
     free_head_ = static_cast<FreeLink*>(first);
     free_count_ += count;
   }
+  /// Takes up to `count` free slots at once, under one lock, carving blocks as needed: a chain
+  /// linked through the slots' first words (the last one's link is null). Returns its first
+  /// slot and sets `taken` to its length; null (taken 0) after shutdown or when no block can
+  /// be obtained.
+  [[nodiscard]] void* TakeSlotChain(uint32_t count, uint32_t& taken) {
+    taken = 0;
+    if (count == 0 || is_shut_down()) {
+      return nullptr;
+    }
+    std::lock_guard<PoolSpinLock> guard(lock_);
+    FreeLink* first = nullptr;
+    FreeLink* last = nullptr;
+    while (taken < count) {
+      if (free_head_ == nullptr && !CarveBlock()) {
+        break;
+      }
+      FreeLink* slot = free_head_;
+      free_head_ = slot->next;
+      --free_count_;
+      slot->next = nullptr;
+      if (last == nullptr) {
+        first = slot;
+      } else {
+        last->next = slot;
+      }
+      last = slot;
+      ++taken;
+    }
+    return first;
+  }
+  /// The slot after `slot` in a chain from TakeSlotChain or LinkSlot.
+  static void* NextSlot(void* slot) { return static_cast<FreeLink*>(slot)->next; }
   /// Makes the free slot `slot` link to `next` (another such slot, or null).
   static void LinkSlot(void* slot, void* next) {
     ::new (slot) FreeLink{static_cast<FreeLink*>(next)};
@@ -162,6 +194,50 @@ class TNodePool {
   }
   /// Gives a node from this pool back; null and calls after shutdown are ignored.
   void Free(Node* node) { core_.FreeSlot(node); }
+
+  /// Hands out nodes taken from the pool a group at a time under one lock, instead of one lock
+  /// per node, and gives back those it did not hand out when destroyed: for building a tree
+  /// node by node. Nodes are default-initialised, as Allocate leaves them.
+  class TakeBatch {
+   public:
+    explicit TakeBatch(TNodePool& pool) : pool_(pool) {}
+    ~TakeBatch() {
+      // After shutdown the slots' memory is gone: nothing to walk or give back.
+      if (first_ == nullptr || pool_.is_shut_down()) {
+        return;
+      }
+      void* last = first_;
+      while (NodePoolCore::NextSlot(last) != nullptr) {
+        last = NodePoolCore::NextSlot(last);
+      }
+      pool_.core_.FreeSlotChain(first_, last, count_);
+    }
+    TakeBatch(const TakeBatch&) = delete;
+    TakeBatch& operator=(const TakeBatch&) = delete;
+
+    /// A node, or null when the pool yields none (after shutdown, or without memory).
+    [[nodiscard]] Node* Allocate() {
+      if (pool_.is_shut_down()) {
+        return nullptr;  // the slots held here went with the pool's blocks
+      }
+      if (first_ == nullptr) {
+        first_ = pool_.core_.TakeSlotChain(kGroup, count_);
+        if (first_ == nullptr) {
+          return nullptr;
+        }
+      }
+      void* slot = first_;
+      first_ = NodePoolCore::NextSlot(slot);
+      --count_;
+      return ::new (slot) Node;
+    }
+
+   private:
+    static constexpr uint32_t kGroup = 32;
+    TNodePool& pool_;
+    void* first_ = nullptr;
+    uint32_t count_ = 0;
+  };
 
   /// Gathers nodes going back to the pool and returns them under one lock (at Flush or
   /// destruction) instead of one lock per node: for releasing whole trees. A node's memory

@@ -106,6 +106,32 @@ TEST(NodePoolTest, AReturnBatchGivesItsNodesBackAtOnce) {
   EXPECT_EQ(pool.free_count(), 0u);
 }
 
+TEST(NodePoolTest, ATakeBatchHandsOutDistinctNodesAndGivesTheRestBack) {
+  TNodePool<Record, 4> pool;
+  std::set<Record*> handed;
+  {
+    TNodePool<Record, 4>::TakeBatch batch(pool);
+    for (uint32_t i = 0; i < 45; ++i) {  // more than one group, across many blocks
+      Record* node = batch.Allocate();
+      ASSERT_NE(node, nullptr);
+      EXPECT_TRUE(handed.insert(node).second);
+      node->id = i;
+    }
+    // Two groups of 32 are out of the pool, 19 of them not handed out yet.
+    EXPECT_EQ(pool.total_count(), 64u);
+    EXPECT_EQ(pool.free_count(), 0u);
+  }
+  EXPECT_EQ(pool.free_count(), pool.total_count() - 45);  // the rest came back
+  for (Record* node : handed) pool.Free(node);
+  EXPECT_EQ(pool.free_count(), pool.total_count());
+
+  // A batch holding nodes when the pool shuts down hands out none of that freed memory.
+  TNodePool<Record, 4>::TakeBatch late(pool);
+  ASSERT_NE(late.Allocate(), nullptr);
+  pool.Shutdown();
+  EXPECT_EQ(late.Allocate(), nullptr);
+}
+
 TEST(NodePoolTest, ProcessPoolIsOnePerKindAndTag) {
   struct OtherTag {};
   auto& a = ProcessNodePool<Record, 32>();
