@@ -12,7 +12,6 @@
 // leaves no output behind. The output may not be the input document or the type library.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
