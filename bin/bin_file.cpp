@@ -74,6 +74,7 @@ namespace {
 bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
                  ValueObjectList& objects, ObjectIdTable& ids, bool keep_fields) {
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
+  FieldTypeCache types(registry, core_types);
   bool loaded = true;
   while (reader.RemainingBits() >= 32) {
     const uint32_t class_hash = reader.Read(32);
@@ -89,11 +90,11 @@ bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
       break;
     }
     const ClassType* class_type = registry.Find(class_hash);
-    const bool read =
-        class_type != nullptr &&
-        (keep_fields
-             ? DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget)
-             : ValidateObjectFields(registry, core_types, *class_type, reader, &budget));
+    const bool read = class_type != nullptr &&
+                      (keep_fields ? DecodeObjectFields(*object, registry, core_types, *class_type,
+                                                        reader, &budget, &types)
+                                   : ValidateObjectFields(registry, core_types, *class_type, reader,
+                                                          &budget, &types));
     if (!read || reader.failed) {
       loaded = false;
       break;
@@ -183,8 +184,9 @@ bool WriteBinObjects(const TypeRegistry& registry, const CoreTypeTable& core_typ
   }
   // The stream starts on a whole byte; the bits left in the last byte stay zero.
   BitWriter writer(out, out.size * 8);
+  FieldTypeCache types(registry, core_types);
   for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    if (!WriteBinObject(registry, core_types, *object, writer)) {
+    if (!WriteBinObject(registry, core_types, *object, writer, &types)) {
       return false;
     }
   }
@@ -192,12 +194,13 @@ bool WriteBinObjects(const TypeRegistry& registry, const CoreTypeTable& core_typ
 }
 
 bool WriteBinObject(const TypeRegistry& registry, const CoreTypeTable& core_types,
-                    const ValueNode& object, BitWriter& writer) {
+                    const ValueNode& object, BitWriter& writer, FieldTypeCache* types) {
   writer.WriteWord(object.type_hash);
   writer.WriteWord(object.name);
   const ClassType* class_type = registry.Find(object.type_hash);
   return class_type != nullptr &&
-         EncodeObjectFields(object, registry, core_types, *class_type, writer) && !writer.failed;
+         EncodeObjectFields(object, registry, core_types, *class_type, writer, types) &&
+         !writer.failed;
 }
 
 BinWriteResult WriteBinFile(TypeRegistry& registry, const ReferencedTypeSet& types,

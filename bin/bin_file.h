@@ -87,13 +87,14 @@ template <typename Visit>
                                            const CoreTypeTable& core_types, ValueNode* first,
                                            Visit&& visit) {
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
+  FieldTypeCache types(registry, core_types);
   for (ValueNode* object = first; object != nullptr; object = object->next) {
     reader.Read(32);
     reader.Read(32);
     const ClassType* class_type = registry.Find(object->type_hash);
     const bool done =
         class_type != nullptr &&
-        DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget) &&
+        DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget, &types) &&
         !reader.failed && visit(static_cast<const ValueNode&>(*object));
     ReleaseValue(*object);
     if (!done) {
@@ -137,9 +138,11 @@ enum class BinLoadResult {
 
 /// Appends one object of the object stream at the writer's position: its class hash, its object
 /// ID and its fields, as WriteBinObjects does for each object of its list. Fails when the
-/// object's class is not in `registry`, it cannot be encoded or the writer has failed.
+/// object's class is not in `registry`, it cannot be encoded or the writer has failed. A writer
+/// of many objects passes one `types` for all of them (see EncodeObjectFields).
 [[nodiscard]] bool WriteBinObject(const TypeRegistry& registry, const CoreTypeTable& core_types,
-                                  const ValueNode& object, BitWriter& writer);
+                                  const ValueNode& object, BitWriter& writer,
+                                  FieldTypeCache* types = nullptr);
 
 /// Outcome of writing a .bin file, by the phase that failed.
 enum class BinWriteResult {

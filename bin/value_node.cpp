@@ -100,41 +100,7 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
 // ---------------------------------------------------------------------------------------------
 // Decoding (and measuring, when `out` is set).
 
-// What a field type hash names: a core type, else a class, else nothing (both null).
-struct FieldTypes {
-  const CCoreType* core;
-  const ClassType* nested;
-};
-
-// Remembers the lookups of one walk: an object's fields repeat a few type hashes many times
-// (array elements, classes in arrays), and a probe here is far cheaper than two table finds.
-class FieldTypeCache {
- public:
-  FieldTypes Find(const TypeRegistry& registry, const CoreTypeTable& core_types,
-                  uint32_t type_hash) {
-    Entry& entry = entries_[(type_hash * 0x9E3779B1u) >> (32 - kSlotBits)];
-    if (!entry.filled || entry.type_hash != type_hash) {
-      entry.types.core = FindCoreType(core_types, type_hash);
-      entry.types.nested = entry.types.core == nullptr ? registry.Find(type_hash) : nullptr;
-      entry.type_hash = type_hash;
-      entry.filled = true;
-    }
-    return entry.types;
-  }
-
- private:
-  static constexpr uint32_t kSlotBits = 4;
-  struct Entry {
-    FieldTypes types;
-    uint32_t type_hash;
-    bool filled;
-  };
-  Entry entries_[1u << kSlotBits] = {};
-};
-
 struct DecodeWalk {
-  const TypeRegistry& registry;
-  const CoreTypeTable& core_types;
   BitReader& reader;
   DecodeBudget& budget;
   CStringBufferA* out;  // null: decode only
@@ -144,9 +110,9 @@ struct DecodeWalk {
   ValueNode* scratch = nullptr;
   // Where new nodes come from when set (a group at a time); else the pool node by node.
   ValueNodePool::TakeBatch* nodes = nullptr;
-  FieldTypeCache types;
+  FieldTypeCache* types = nullptr;  // always set
 
-  FieldTypes Find(uint32_t type_hash) { return types.Find(registry, core_types, type_hash); }
+  FieldTypes Find(uint32_t type_hash) { return types->Find(type_hash); }
 };
 
 ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_t type_hash,
@@ -279,8 +245,7 @@ bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_ty
 // Encoding.
 
 struct EncodeWalk {
-  const TypeRegistry& registry;
-  const CoreTypeTable& core_types;
+  FieldTypeCache& types;
   BitWriter& writer;
 };
 
@@ -314,8 +279,9 @@ bool EncodeArray(EncodeWalk& walk, const FieldInfo& field, const ValueNode& arra
   if (array.payload.children.count == 0) {
     return !walk.writer.failed;
   }
-  const CCoreType* core = FindCoreType(walk.core_types, field.type_hash);
-  const ClassType* nested = core == nullptr ? walk.registry.Find(field.type_hash) : nullptr;
+  const FieldTypes types = walk.types.Find(field.type_hash);
+  const CCoreType* core = types.core;
+  const ClassType* nested = types.nested;
   if (core == nullptr && nested == nullptr) {
     return false;
   }
@@ -348,10 +314,10 @@ bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& cla
     bool written;
     if (field.IsArray()) {
       written = EncodeArray(walk, field, *child, depth);
-    } else if (const CCoreType* core = FindCoreType(walk.core_types, field.type_hash)) {
-      written = EncodeCoreValue(walk, *core, field, *child);
-    } else if (const ClassType* nested = walk.registry.Find(field.type_hash)) {
-      written = EncodeClassValue(walk, *nested, *child, depth);
+    } else if (const FieldTypes types = walk.types.Find(field.type_hash); types.core != nullptr) {
+      written = EncodeCoreValue(walk, *types.core, field, *child);
+    } else if (types.nested != nullptr) {
+      written = EncodeClassValue(walk, *types.nested, *child, depth);
     } else {
       written = false;
     }
@@ -496,34 +462,39 @@ void ReleaseObjects(ValueObjectList& list) {
 
 bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
                         const CoreTypeTable& core_types, const ClassType& class_type,
-                        BitReader& reader, DecodeBudget* budget) {
+                        BitReader& reader, DecodeBudget* budget, FieldTypeCache* types) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
-  // Nodes come a group at a time, one lock per group instead of one per node; those left
-  // over go back when the decode ends.
-  ValueNodePool::TakeBatch nodes(DefaultValueNodePool());
-  DecodeWalk walk{registry, core_types, reader,  budget != nullptr ? *budget : own_budget,
-                  nullptr,  0,          nullptr, &nodes,
-                  {}};
-  return DecodeFields(walk, parent, class_type, "", 0);
+  return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
+    // Nodes come a group at a time, one lock per group instead of one per node; those left
+    // over go back when the decode ends.
+    ValueNodePool::TakeBatch nodes(DefaultValueNodePool());
+    DecodeWalk walk{reader, budget != nullptr ? *budget : own_budget, nullptr, 0, nullptr, &nodes,
+                    &cache};
+    return DecodeFields(walk, parent, class_type, "", 0);
+  });
 }
 
 bool ValidateObjectFields(const TypeRegistry& registry, const CoreTypeTable& core_types,
-                          const ClassType& class_type, BitReader& reader, DecodeBudget* budget) {
+                          const ClassType& class_type, BitReader& reader, DecodeBudget* budget,
+                          FieldTypeCache* types) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
   ValueNode scratch;
   std::memset(static_cast<void*>(&scratch), 0, sizeof scratch);
   scratch.kind = kCompoundKind;
-  DecodeWalk walk{registry, core_types, reader,   budget != nullptr ? *budget : own_budget,
-                  nullptr,  0,          &scratch, nullptr,
-                  {}};
-  return DecodeFields(walk, scratch, class_type, "", 0);
+  return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
+    DecodeWalk walk{reader, budget != nullptr ? *budget : own_budget, nullptr, 0, &scratch, nullptr,
+                    &cache};
+    return DecodeFields(walk, scratch, class_type, "", 0);
+  });
 }
 
 bool EncodeObjectFields(const ValueNode& value, const TypeRegistry& registry,
                         const CoreTypeTable& core_types, const ClassType& class_type,
-                        BitWriter& writer) {
-  EncodeWalk walk{registry, core_types, writer};
-  return EncodeFields(walk, value, class_type, 0);
+                        BitWriter& writer, FieldTypeCache* types) {
+  return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
+    EncodeWalk walk{cache, writer};
+    return EncodeFields(walk, value, class_type, 0);
+  });
 }
 
 bool PrintObjectBitRanges(ValueNode& parent, const TypeRegistry& registry,
@@ -531,8 +502,9 @@ bool PrintObjectBitRanges(ValueNode& parent, const TypeRegistry& registry,
                           BitReader& reader, uint32_t base_position, const char* parent_path,
                           CStringBufferA& out, DecodeBudget* budget) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
-  DecodeWalk walk{registry, core_types,    reader,  budget != nullptr ? *budget : own_budget,
-                  &out,     base_position, nullptr, nullptr,
-                  {}};
+  FieldTypeCache types(registry, core_types);
+  DecodeWalk walk{
+      reader, budget != nullptr ? *budget : own_budget, &out, base_position, nullptr, nullptr,
+      &types};
   return DecodeFields(walk, parent, class_type, parent_path != nullptr ? parent_path : "", 0);
 }

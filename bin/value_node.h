@@ -31,6 +31,7 @@
 #include "foundation/node_pool.h"
 #include "foundation/string_buffer.h"
 #include "types/core_type.h"
+#include "types/field_types.h"
 #include "types/type_stream.h"
 #include "types/value.h"
 
@@ -153,19 +154,22 @@ class OwnedObjectList : public ValueObjectList {
 /// compared with the declared sizes. Fails on a failed read, a type that cannot be found,
 /// nesting deeper than kMaxNestingDepth, a pool without nodes or an exhausted `budget` (when
 /// null, a budget for the bits that remain in `reader` is used). Nodes made before a failure
-/// stay in `parent`.
+/// stay in `parent`. `types`, when it serves `registry` and `core_types`, answers the lookups
+/// (a command decoding many objects passes one for all of them).
 [[nodiscard]] bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
                                       const CoreTypeTable& core_types, const ClassType& class_type,
-                                      BitReader& reader, DecodeBudget* budget = nullptr);
+                                      BitReader& reader, DecodeBudget* budget = nullptr,
+                                      FieldTypeCache* types = nullptr);
 
 /// Reads the fields of `class_type` from `reader` exactly as DecodeObjectFields does, with the
 /// same failures and the same use of `budget` (one node's worth per value), but keeps nothing:
 /// every value is read into one scratch node and dropped, so no node is taken from the pool.
-/// On success the reader stands where DecodeObjectFields would leave it.
+/// On success the reader stands where DecodeObjectFields would leave it. `types` as there.
 [[nodiscard]] bool ValidateObjectFields(const TypeRegistry& registry,
                                         const CoreTypeTable& core_types,
                                         const ClassType& class_type, BitReader& reader,
-                                        DecodeBudget* budget = nullptr);
+                                        DecodeBudget* budget = nullptr,
+                                        FieldTypeCache* types = nullptr);
 
 /// Writes the fields of `class_type` from the compound `value` in declaration order. Each field
 /// is the first child with the field's name hash; the order of the children does not matter and
@@ -173,10 +177,10 @@ class OwnedObjectList : public ValueObjectList {
 /// child's type hash differs from the field's type or its form does not fit the field (an array
 /// for an array field, a compound for a class, the core type's storage form otherwise), when a
 /// class is not in `registry`, when a value cannot be written, or past kMaxNestingDepth. What
-/// was written before a failure stays in the writer.
+/// was written before a failure stays in the writer. `types` as for DecodeObjectFields.
 [[nodiscard]] bool EncodeObjectFields(const ValueNode& value, const TypeRegistry& registry,
                                       const CoreTypeTable& core_types, const ClassType& class_type,
-                                      BitWriter& writer);
+                                      BitWriter& writer, FieldTypeCache* types = nullptr);
 
 /// Decodes exactly as DecodeObjectFields and, after each field, appends the line
 ///   "<path>: <start> - <end> (<length>)\n"

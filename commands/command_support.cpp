@@ -51,10 +51,11 @@ bool WriteDocument(const ValueNode* first, const TypeRegistry& registry,
                    const CoreTypeTable& core_types, CStringBufferA& text) {
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
+  FieldTypeCache types(registry, core_types);
   for (const ValueNode* object = first; object != nullptr; object = object->next) {
     const ClassType* class_type = registry.Find(object->type_hash);
     if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
-                                              core_types, comment_scratch)) {
+                                              core_types, comment_scratch, &types)) {
       std::printf("Failed to generate output.\n");
       return false;
     }

@@ -41,7 +41,10 @@ const char* const kHelp[] = {
 class ObjectEncoder final : public ObjectSink {
  public:
   ObjectEncoder(const TypeRegistry& registry, const CoreTypeTable& core_types, ByteBuffer& stream)
-      : registry_(registry), core_types_(core_types), writer_(stream) {}
+      : registry_(registry),
+        core_types_(core_types),
+        types_(registry, core_types),
+        writer_(stream) {}
 
   void TakeObjects(ValueObjectList& objects) override {
     for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
@@ -50,12 +53,12 @@ class ObjectEncoder final : public ObjectSink {
         continue;
       }
       const ClassType* class_type = FindClassType(registry_, object->type_hash);
-      if (class_type == nullptr ||
-          !ValidateObject(*object, *class_type, registry_, core_types_, object->name, messages)) {
+      if (class_type == nullptr || !ValidateObject(*object, *class_type, registry_, core_types_,
+                                                   object->name, messages, &types_)) {
         validation_failed = true;
         continue;
       }
-      if (!encoding_failed && !WriteBinObject(registry_, core_types_, *object, writer_)) {
+      if (!encoding_failed && !WriteBinObject(registry_, core_types_, *object, writer_, &types_)) {
         encoding_failed = true;
       }
     }
@@ -70,6 +73,7 @@ class ObjectEncoder final : public ObjectSink {
  private:
   const TypeRegistry& registry_;
   const CoreTypeTable& core_types_;
+  FieldTypeCache types_;  // the tables are complete before the first object is parsed
   BitWriter writer_;
 };
 

@@ -108,6 +108,7 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
+  FieldTypeCache types(registry, core_types);
   const bool written =
       ReadObjectFieldsInOrder(reader, registry, core_types, first, [&](const ValueNode& object) {
         // The comment of each reference looks its target up in a large index; asking for
@@ -123,7 +124,7 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
         const ClassType* class_type = registry.Find(object.type_hash);
         return class_type != nullptr &&
                WriteObject(object, *class_type, text, value_scratch, registry, core_types,
-                           comment_scratch) &&
+                           comment_scratch, &types) &&
                output.Take(text, false);
       });
   return written && output.Take(text, true);

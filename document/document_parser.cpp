@@ -71,7 +71,7 @@ uint32_t IdentifierHash(const Lexer& lexer) {
 }
 
 // What the parser needs to know about the type of one field.
-struct FieldTypes {
+struct FieldFacts {
   const FieldInfo* field;  // null: the slot is free
   const CCoreType* core;   // the field's core type, or null
   bool builtin;            // the type is a built-in value type (never a referenced type)
@@ -134,12 +134,12 @@ class Parser {
   bool Reference(uint32_t type_hash) {
     return referenced_types_.FindOrInsert(type_hash) != nullptr;
   }
-  FieldTypes& TypesOf(const FieldInfo& field);
+  FieldFacts& TypesOf(const FieldInfo& field);
   // FindField, trying the field at `next` first (documents list fields in declaration order);
   // `next` becomes the index after the field found.
   const FieldInfo* FindFieldFrom(const ClassType& class_type, uint32_t name_hash, uint32_t& next);
   // Reference for a field's type, entering it only the first time.
-  bool ReferenceFieldType(FieldTypes& types) {
+  bool ReferenceFieldType(FieldFacts& types) {
     if (!types.referenced) {
       types.referenced = Reference(types.field->type_hash);
     }
@@ -153,7 +153,7 @@ class Parser {
   ReferencedTypeSet& referenced_types_;
   ValueObjectList& objects_;
   ObjectSink* sink_;
-  FieldTypes field_cache_[1u << kFieldCacheBits];
+  FieldFacts field_cache_[1u << kFieldCacheBits];
   ClassFieldNames class_cache_[1u << kClassCacheBits];
 };
 
@@ -177,9 +177,9 @@ const FieldInfo* Parser::FindFieldFrom(const ClassType& class_type, uint32_t nam
   return field;
 }
 
-FieldTypes& Parser::TypesOf(const FieldInfo& field) {
+FieldFacts& Parser::TypesOf(const FieldInfo& field) {
   const auto address = reinterpret_cast<uintptr_t>(&field);
-  FieldTypes& slot = field_cache_[(address >> 4) & ((1u << kFieldCacheBits) - 1)];
+  FieldFacts& slot = field_cache_[(address >> 4) & ((1u << kFieldCacheBits) - 1)];
   if (slot.field != &field) {
     slot.field = &field;
     slot.core = FindCoreType(core_types_, field.type_hash);
@@ -284,7 +284,7 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
     return ParseArray(*array, field, depth);
   }
 
-  FieldTypes& types = TypesOf(field);
+  FieldFacts& types = TypesOf(field);
   if (const CCoreType* core = types.core) {
     const bool pointer = field.type_hash == kCPointerHash;
     if (pointer) {
@@ -333,7 +333,7 @@ bool Parser::ParseArray(ValueNode& array, const FieldInfo& field, uint32_t depth
   if (kind == TokenKind::kCloseBracket) {
     return true;
   }
-  FieldTypes& types = TypesOf(field);
+  FieldFacts& types = TypesOf(field);
   if (!types.builtin && !ReferenceFieldType(types)) {
     return Fail("Couldn't set referenced type.\n");
   }
@@ -486,8 +486,7 @@ bool Parser::ParseValueText(ValueNode& value, const CCoreType& core, const Field
 // Validation ----------------------------------------------------------------------------------
 
 struct Validator {
-  const TypeRegistry& class_types;
-  const CoreTypeTable& core_types;
+  FieldTypeCache& types;
   uint32_t object_id;
   CStringBufferA& messages;
 
@@ -505,10 +504,11 @@ struct Validator {
                               field.name.data, object_id);
         return false;
       }
-      if (FindCoreType(core_types, field.type_hash) != nullptr) {
+      const FieldTypes types_of_field = types.Find(field.type_hash);
+      if (types_of_field.core != nullptr) {
         continue;
       }
-      const ClassType* nested = FindClassType(class_types, field.type_hash);
+      const ClassType* nested = types_of_field.nested;
       if (child->IsArray() && child->payload.children.count == 0) {
         continue;
       }
@@ -573,7 +573,9 @@ bool ParseInlineObject(ValueNode& pointer, Lexer& lexer, Lexer& value_lexer,
 
 bool ValidateObject(const ValueNode& object, const ClassType& class_type,
                     const TypeRegistry& class_types, const CoreTypeTable& core_types,
-                    uint32_t object_id, CStringBufferA& messages) {
-  Validator validator{class_types, core_types, object_id, messages};
-  return validator.ValidateFields(object, class_type, 0);
+                    uint32_t object_id, CStringBufferA& messages, FieldTypeCache* types) {
+  return FieldTypeCache::With(types, class_types, core_types, [&](FieldTypeCache& cache) {
+    Validator validator{cache, object_id, messages};
+    return validator.ValidateFields(object, class_type, 0);
+  });
 }

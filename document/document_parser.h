@@ -111,6 +111,8 @@ class ObjectSink {
 ///   "Missing field <class>::<field> in object <object_id>\n"
 ///   "Unknown type <type hash> for field <class>::<field> in object <object_id>\n"
 /// (and, for a tree nested deeper than any parse makes, "Object <id> is nested too deeply\n").
+/// `types`, when it serves `class_types` and `core_types`, answers the field type lookups.
 [[nodiscard]] bool ValidateObject(const ValueNode& object, const ClassType& class_type,
                                   const TypeRegistry& class_types, const CoreTypeTable& core_types,
-                                  uint32_t object_id, CStringBufferA& messages);
+                                  uint32_t object_id, CStringBufferA& messages,
+                                  FieldTypeCache* types = nullptr);

@@ -32,7 +32,7 @@ struct WriteContext {
   CStringBufferA& out;
   CStringBufferA& value_scratch;
   const TypeRegistry& registry;
-  const CoreTypeTable& core_types;
+  FieldTypeCache& types;
   CStringBufferA& comment_scratch;
   ObjectRefTable* referenced;  // null for the plain writer
   WrittenObjectSet* written;   // null for the plain writer
@@ -276,7 +276,8 @@ const ValueNode* InlineTarget(WriteContext& ctx, const ValueNode& pointer, uint3
     return false;
   }
   if (array.payload.children.count != 0) {
-    if (const CCoreType* core = FindCoreType(ctx.core_types, field.type_hash)) {
+    const FieldTypes types = ctx.types.Find(field.type_hash);
+    if (const CCoreType* core = types.core) {
       const uint32_t kind = CoreValueKind(*core, field.type_hash);
       const bool pointers = follow_refs && field.type_hash == kCPointerHash;
       for (const ValueNode* element = array.payload.children.first; element != nullptr;
@@ -295,7 +296,7 @@ const ValueNode* InlineTarget(WriteContext& ctx, const ValueNode& pointer, uint3
           return false;
         }
       }
-    } else if (const ClassType* nested = ctx.registry.Find(field.type_hash)) {
+    } else if (const ClassType* nested = types.nested) {
       // References inside the elements of a class array are not followed.
       for (const ValueNode* element = array.payload.children.first; element != nullptr;
            element = element->next) {
@@ -328,7 +329,8 @@ bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& c
       if (!child->IsArray() || !WriteArray(ctx, field, *child, level, depth, follow_refs)) {
         return false;
       }
-    } else if (const CCoreType* core = FindCoreType(ctx.core_types, field.type_hash)) {
+    } else if (const FieldTypes types = ctx.types.Find(field.type_hash); types.core != nullptr) {
+      const CCoreType* core = types.core;
       if (child->kind != CoreValueKind(*core, field.type_hash)) {
         return false;
       }
@@ -340,7 +342,7 @@ bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& c
       if (!handled && !AppendValueText(ctx, *core, *child)) {
         return false;
       }
-    } else if (const ClassType* nested = ctx.registry.Find(field.type_hash)) {
+    } else if (const ClassType* nested = types.nested) {
       if (!AppendLine(ctx.out, 0, "{\r\n", 3) ||
           !WriteNestedClass(ctx, *child, *nested, level + 1, depth, follow_refs) ||
           !AppendLine(ctx.out, level, "}\r\n", 3)) {
@@ -368,16 +370,20 @@ bool WriteObjectAt(WriteContext& ctx, const ValueNode& object, const ClassType& 
 
 bool WriteObject(const ValueNode& object, const ClassType& class_type, CStringBufferA& out,
                  CStringBufferA& value_scratch, const TypeRegistry& registry,
-                 const CoreTypeTable& core_types, CStringBufferA& comment_scratch) {
-  WriteContext ctx{out, value_scratch, registry, core_types, comment_scratch, nullptr, nullptr};
-  return AppendHeader(out, object, class_type) &&
-         WriteFieldsAt(ctx, object, class_type, 1, 0, false) && AppendLine(out, 0, "}\r\n", 3);
+                 const CoreTypeTable& core_types, CStringBufferA& comment_scratch,
+                 FieldTypeCache* types) {
+  return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
+    WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
+    return AppendHeader(out, object, class_type) &&
+           WriteFieldsAt(ctx, object, class_type, 1, 0, false) && AppendLine(out, 0, "}\r\n", 3);
+  });
 }
 
 bool WriteFields(const ValueNode& value, const ClassType& class_type, CStringBufferA& out,
                  CStringBufferA& value_scratch, const TypeRegistry& registry,
                  const CoreTypeTable& core_types, CStringBufferA& comment_scratch, uint32_t level) {
-  WriteContext ctx{out, value_scratch, registry, core_types, comment_scratch, nullptr, nullptr};
+  FieldTypeCache types(registry, core_types);
+  WriteContext ctx{out, value_scratch, registry, types, comment_scratch, nullptr, nullptr};
   return WriteFieldsAt(ctx, value, class_type, level, 0, false);
 }
 
@@ -431,8 +437,8 @@ bool WriteObjectFollowingRefs(const ValueNode& object, const ClassType& class_ty
                               const TypeRegistry& registry, const CoreTypeTable& core_types,
                               ObjectRefTable& referenced, WrittenObjectSet& written,
                               CStringBufferA& comment_scratch, uint32_t level) {
-  WriteContext ctx{out,         value_scratch, registry, core_types, comment_scratch,
-                   &referenced, &written};
+  FieldTypeCache types(registry, core_types);
+  WriteContext ctx{out, value_scratch, registry, types, comment_scratch, &referenced, &written};
   return WriteObjectAt(ctx, object, class_type, level);
 }
 
@@ -441,7 +447,7 @@ bool WriteFieldsFollowingRefs(const ValueNode& value, const ClassType& class_typ
                               const TypeRegistry& registry, const CoreTypeTable& core_types,
                               ObjectRefTable& referenced, WrittenObjectSet& written,
                               CStringBufferA& comment_scratch, uint32_t level) {
-  WriteContext ctx{out,         value_scratch, registry, core_types, comment_scratch,
-                   &referenced, &written};
+  FieldTypeCache types(registry, core_types);
+  WriteContext ctx{out, value_scratch, registry, types, comment_scratch, &referenced, &written};
   return WriteFieldsAt(ctx, value, class_type, level, 0, true);
 }

@@ -57,11 +57,12 @@ inline constexpr uint32_t kMaxDocumentBytes = 0xFFFF0000u;
 
 /// Appends one object block: the header (with the name the installed NameResolver gives for
 /// the object ID with kind 0, used only when its NameHash is the ID), the fields of
-/// `class_type` at level 1, and "}\r\n".
+/// `class_type` at level 1, and "}\r\n". `types`, when it serves `registry` and `core_types`,
+/// answers the field type lookups (a writer of many objects passes one for all of them).
 [[nodiscard]] bool WriteObject(const ValueNode& object, const ClassType& class_type,
                                CStringBufferA& out, CStringBufferA& value_scratch,
                                const TypeRegistry& registry, const CoreTypeTable& core_types,
-                               CStringBufferA& comment_scratch);
+                               CStringBufferA& comment_scratch, FieldTypeCache* types = nullptr);
 
 /// Appends one entry per field of `class_type`, in declaration order, at `level`. Each field's
 /// value is the first child of the compound `value` with the field's name hash.
