@@ -111,6 +111,7 @@ class Parser {
         referenced_types_(referenced_types),
         objects_(objects),
         sink_(sink),
+        nodes_(DefaultValueNodePool()),
         field_cache_{},
         class_cache_{} {
     // Warnings about a value are shown under the document's name (and its line, set before
@@ -153,6 +154,8 @@ class Parser {
   ReferencedTypeSet& referenced_types_;
   ValueObjectList& objects_;
   ObjectSink* sink_;
+  // Value nodes come from the pool a group at a time (one lock per group, not per node).
+  ValueNodePool::TakeBatch nodes_;
   FieldFacts field_cache_[1u << kFieldCacheBits];
   ClassFieldNames class_cache_[1u << kClassCacheBits];
 };
@@ -277,7 +280,8 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
     if (kind != TokenKind::kOpenBracket) {
       return Fail("Expected '[', got %s.", TokenName(kind));
     }
-    ValueNode* array = AppendChildValue(parent, field.name_hash, field.type_hash, true, 0);
+    ValueNode* array =
+        AppendChildNode(parent, nodes_.Allocate(), field.name_hash, field.type_hash, true, 0);
     if (array == nullptr) {
       return Fail("Failed to create value.");
     }
@@ -314,7 +318,8 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
   if (kind != TokenKind::kOpenBrace) {
     return Fail("Expected '{', got %s.", TokenName(kind));
   }
-  ValueNode* value = AppendChildValue(parent, field.name_hash, field.type_hash, false, 0);
+  ValueNode* value =
+      AppendChildNode(parent, nodes_.Allocate(), field.name_hash, field.type_hash, false, 0);
   if (value == nullptr) {
     return Fail("Failed to create value.");
   }
@@ -382,7 +387,7 @@ bool Parser::ParseArray(ValueNode& array, const FieldInfo& field, uint32_t depth
     if (limit != kUnlimitedArray && count >= limit) {
       return Fail("Exceeded maximum array size of %d.", field.array_size);
     }
-    ValueNode* element = AppendChildValue(array, 0, field.type_hash, false, 0);
+    ValueNode* element = AppendChildNode(array, nodes_.Allocate(), 0, field.type_hash, false, 0);
     if (element == nullptr) {
       return Fail("Failed to create value.");
     }
@@ -449,7 +454,8 @@ bool Parser::ReadObjectId(uint32_t& id) {
 
 ValueNode* Parser::NewPrimitive(ValueNode& parent, uint32_t name, const FieldInfo& field,
                                 const CCoreType& core) {
-  ValueNode* value = AppendChildValue(parent, name, field.type_hash, false, core.StorageTypeHash());
+  ValueNode* value = AppendChildNode(parent, nodes_.Allocate(), name, field.type_hash, false,
+                                     core.StorageTypeHash());
   if (value == nullptr) {
     Fail("Failed to create value.");
     return nullptr;
