@@ -70,9 +70,10 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction) {
 
 namespace {
 
-// LoadObjects and ScanObjects: the same walk over the stream, keeping the fields or not.
+// LoadObjects and ScanObjects: the same walk over the stream, keeping the fields or not, and
+// entering the objects in `ids` when it is given.
 bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects, ObjectIdTable& ids, bool keep_fields) {
+                 ValueObjectList& objects, ObjectIdTable* ids, bool keep_fields) {
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
   bool loaded = true;
@@ -99,19 +100,23 @@ bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
       loaded = false;
       break;
     }
-    ValueNode** entry = ids.FindOrInsert(object_id, true);
-    if (entry == nullptr) {
-      loaded = false;
-      break;
+    if (ids != nullptr) {
+      ValueNode** entry = ids->FindOrInsert(object_id, true);
+      if (entry == nullptr) {
+        loaded = false;
+        break;
+      }
+      *entry = object;
     }
-    *entry = object;
   }
   // A reader that was failed from the start (a range too large to address) read nothing.
   if (reader.failed) {
     loaded = false;
   }
   if (!loaded) {
-    ids.Clear();
+    if (ids != nullptr) {
+      ids->Clear();
+    }
     ReleaseObjects(objects);
   }
   return loaded;
@@ -121,12 +126,17 @@ bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
 
 bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
                  ValueObjectList& objects, ObjectIdTable& ids) {
-  return ReadObjects(reader, registry, core_types, objects, ids, true);
+  return ReadObjects(reader, registry, core_types, objects, &ids, true);
 }
 
 bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
                  ValueObjectList& objects, ObjectIdTable& ids) {
-  return ReadObjects(reader, registry, core_types, objects, ids, false);
+  return ReadObjects(reader, registry, core_types, objects, &ids, false);
+}
+
+bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
+                 ValueObjectList& objects) {
+  return ReadObjects(reader, registry, core_types, objects, nullptr, false);
 }
 
 BinLoadResult LoadBinTypes(const uint8_t* bytes, uint32_t size, TypeRegistry& registry,

@@ -76,6 +76,10 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction);
 [[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
                                const CoreTypeTable& core_types, ValueObjectList& objects,
                                ObjectIdTable& ids);
+/// ScanObjects without the ID table, for a caller that indexes the objects of the list itself
+/// (entering 200,000 objects in the table costs a scattered read or two each).
+[[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
+                               const CoreTypeTable& core_types, ValueObjectList& objects);
 
 /// The second pass over a stream that ScanObjects accepted: for each object of the list from
 /// `first`, in order, reads its class hash and ID from `reader` (which must start where the

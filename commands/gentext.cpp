@@ -80,17 +80,40 @@ class TextOutput {
   bool failed_ = false;
 };
 
+// Enters every object of the list in `ids` by its ID, in list order. False when the table
+// cannot take an entry.
+bool EnterObjectIds(const ValueObjectList& objects, ObjectIdTable& ids) {
+  for (ValueNode* object = objects.head; object != nullptr; object = object->next) {
+    ValueNode** entry = ids.FindOrInsert(object->name, true);
+    if (entry == nullptr) {
+      return false;
+    }
+    *entry = object;
+  }
+  return true;
+}
+
 // Reads the input and checks its types and objects, printing the progress lines and the failure
-// message of the phase that fails. The file's bytes stay in `file` for the second pass.
+// message of the phase that fails. The file's bytes stay in `file` for the second pass. Once
+// every object is known, pointer comments look their targets' classes up in one flat index,
+// `object_classes`; without memory for it, `ids` is filled to answer them instead (the later
+// of two objects with one ID stands in either).
 bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
-               CoreTypeTable& core_types, ValueObjectList& objects, ObjectIdTable& ids,
+               CoreTypeTable& core_types, ValueObjectList& objects,
+               ObjectClassIndex& object_classes, bool& indexed, ObjectIdTable& ids,
                uint32_t& objects_offset) {
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) {
     return false;
   }
   std::printf("Loading objects...\n");
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
-  if (!BuildCoreTypeTable(core_types) || !ScanObjects(reader, registry, core_types, objects, ids)) {
+  if (!BuildCoreTypeTable(core_types) || !ScanObjects(reader, registry, core_types, objects)) {
+    std::printf("Failed to load objects.\n");
+    return false;
+  }
+  indexed = object_classes.Build(objects);
+  if (!indexed && !EnterObjectIds(objects, ids)) {
+    ids.Clear();
     std::printf("Failed to load objects.\n");
     return false;
   }
@@ -152,14 +175,13 @@ int RunGenText(int count, char** args, const char* exe_folder) {
 
   FileContent file;
   uint32_t objects_offset = 0;
-  if (!LoadInput(input, file, registry, core_types, objects, ids, objects_offset)) {
+  bool indexed = false;
+  if (!LoadInput(input, file, registry, core_types, objects, object_classes, indexed, ids,
+                 objects_offset)) {
     return kExitFailure;
   }
-
-  // Every object is known now: pointer comments look their targets' classes up in one flat
-  // index (the table answers as well when the index cannot be built).
   const ObjectClassIndex* index = nullptr;
-  if (object_classes.Build(ids)) {
+  if (indexed) {
     dictionaries.object_classes = &object_classes;
     index = &object_classes;
   }

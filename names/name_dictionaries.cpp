@@ -86,13 +86,13 @@ const char* PointerComment(const NameDictionaries& dictionaries, uint32_t id) {
 
 // ---- ObjectClassIndex -----------------------------------------------------------------------
 
-bool ObjectClassIndex::Build(const ObjectIdTable& objects) {
+bool ObjectClassIndex::Reset(uint32_t object_count) {
   slots_.clear();
   mask_ = 0;
   shift_ = 32;
   // At most three quarters full, so a probe ends after a few slots.
   uint32_t bits = 4;
-  while (bits < 31 && (uint64_t{1} << bits) * 3 < uint64_t{objects.count()} * 4) {
+  while (bits < 31 && (uint64_t{1} << bits) * 3 < uint64_t{object_count} * 4) {
     ++bits;
   }
   try {
@@ -103,16 +103,40 @@ bool ObjectClassIndex::Build(const ObjectIdTable& objects) {
   }
   mask_ = (1u << bits) - 1;
   shift_ = 32 - bits;
+  return true;
+}
+
+void ObjectClassIndex::Enter(uint32_t id, uint32_t class_hash) {
+  if (id == 0) {
+    return;
+  }
+  uint32_t i = Home(id);
+  while (slots_[i].id != 0 && slots_[i].id != id) {
+    i = (i + 1) & mask_;
+  }
+  slots_[i] = Slot{id, class_hash};
+}
+
+bool ObjectClassIndex::Build(const ObjectIdTable& objects) {
+  if (!Reset(objects.count())) {
+    return false;
+  }
   (void)objects.ForEach([this](uint32_t id, ValueNode* const& object) {
-    if (id != 0 && object != nullptr) {
-      uint32_t i = Home(id);
-      while (slots_[i].id != 0 && slots_[i].id != id) {
-        i = (i + 1) & mask_;
-      }
-      slots_[i] = Slot{id, object->type_hash};
+    if (object != nullptr) {
+      Enter(id, object->type_hash);
     }
     return true;
   });
+  return true;
+}
+
+bool ObjectClassIndex::Build(const ValueObjectList& objects) {
+  if (!Reset(objects.count)) {
+    return false;
+  }
+  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+    Enter(object->name, object->type_hash);
+  }
   return true;
 }
 

@@ -91,16 +91,19 @@ class TextIdTable {
 /// text names nothing and is not entered (true). False when the table cannot take an entry.
 [[nodiscard]] bool AddName(NameTable& names, const char* text);
 
-/// Object ID -> class type hash of every object of a complete object table, in one flat array
-/// probed linearly. Pointer comments look a class up for every reference of a document; in a
-/// file of many objects, the object table's bucket, its chain node and the object itself are
-/// three scattered reads each time, where the index takes one. Built once the table is
-/// complete; it does not follow later changes of the table.
+/// Object ID -> class type hash of every object of a complete object table or list, in one
+/// flat array probed linearly. Pointer comments look a class up for every reference of a
+/// document; in a file of many objects, the object table's bucket, its chain node and the
+/// object itself are three scattered reads each time, where the index takes one. Built once
+/// the objects are all known; it does not follow later changes.
 class ObjectClassIndex {
  public:
   /// Indexes every entry of `objects` that holds an object (ID 0 excepted: a pointer of 0 is
   /// null and never looked up). False, leaving the index empty, when memory runs out.
   [[nodiscard]] bool Build(const ObjectIdTable& objects);
+  /// The same for the objects of a list, by their IDs (`name`): where IDs repeat, the later
+  /// object's class is kept, as an ObjectIdTable filled in list order keeps the later object.
+  [[nodiscard]] bool Build(const ValueObjectList& objects);
   /// Starts loading the slot where the search for `id` begins, so a Find a little later finds
   /// it in the cache. Only a hint: it changes nothing.
   void Prefetch(uint32_t id) const {
@@ -131,6 +134,10 @@ class ObjectClassIndex {
     uint32_t class_hash;
   };
   uint32_t Home(uint32_t id) const { return (id * 0x9E3779B1u) >> shift_; }
+  // Empties the index and sizes it for `object_count` objects; false when memory runs out.
+  bool Reset(uint32_t object_count);
+  // Enters (or replaces) the class of `id`; ID 0 is skipped.
+  void Enter(uint32_t id, uint32_t class_hash);
 
   std::vector<Slot> slots_;
   uint32_t mask_ = 0;

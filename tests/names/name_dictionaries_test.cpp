@@ -318,6 +318,26 @@ TEST_F(ResolveNameTest, ObjectClassIndexAnswersAsTheTable) {
   for (uint32_t id : {2u, 4u, 999999u, 1003000u, 3001u << 20}) {
     EXPECT_FALSE(index.Find(id, class_hash)) << id;
   }
+
+  // Built from the same objects as a list, in the order the table was filled, the index
+  // gives the same answers: the later of two objects with one ID stands.
+  ValueObjectList list;
+  for (ValueNode* object : made_) {
+    ASSERT_TRUE(list.Append(object));
+  }
+  ObjectClassIndex from_list;
+  const bool built = from_list.Build(list);
+  list.Init();  // the fixture releases the objects
+  ASSERT_TRUE(built);
+  for (const ValueNode* object : made_) {
+    uint32_t from_table = 0, from_objects = 0;
+    const bool in_table = index.Find(object->name, from_table);
+    EXPECT_EQ(from_list.Find(object->name, from_objects), in_table) << object->name;
+    EXPECT_EQ(from_objects, from_table) << object->name;
+  }
+  EXPECT_TRUE(from_list.Find(77, class_hash));
+  EXPECT_EQ(class_hash, NameHash("cLater"));
+  EXPECT_FALSE(from_list.Find(0, class_hash));
   ObjectIdTable empty;
   ObjectClassIndex nothing;
   ASSERT_TRUE(nothing.Build(empty));
