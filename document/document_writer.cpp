@@ -57,7 +57,7 @@ void Finish(CStringBufferA& out, char* end) {
 }
 
 char* Put(char* at, const char* bytes, size_t count) {
-  std::memcpy(at, bytes, count);
+  CopyBytes(at, bytes, count);
   return at + count;
 }
 

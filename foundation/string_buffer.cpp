@@ -240,9 +240,8 @@ uint32_t CStringBufferA::AppendFormatV(const char* format, va_list args) {
 uint32_t CStringBufferA::AppendCodePoint(uint32_t code_point) {
   char bytes[6];
   const char* end = EncodeUtf8(code_point, bytes);
-  const uint32_t count = static_cast<uint32_t>(end - bytes);
-  if (count == 0) return length;
-  return Append(bytes, count);
+  for (const char* byte = bytes; byte != end; ++byte) AppendChar(*byte);
+  return length;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -124,6 +125,27 @@ TEST(CStringBufferATest, EmptyAndRefillKeepTheStorage) {
   empty.Refill("");
   EXPECT_EQ(empty.data, SharedEmptyString);
   EXPECT_TRUE(SharedEmptyStringsUntouched());
+}
+
+// Every count a short copy distinguishes, between buffers of exactly that size (so a byte read
+// or written outside either shows under AddressSanitizer), and appends of each length.
+TEST(CopyBytesTest, CopiesExactlyTheBytesAskedFor) {
+  for (size_t count = 0; count <= 40; ++count) {
+    std::vector<char> from(count), to(count + 2, '#');
+    for (size_t i = 0; i < count; ++i) from[i] = static_cast<char>('a' + i % 26);
+    volatile size_t runtime_count = count;  // the path taken for counts not known at compile time
+    CopyBytes(to.data() + 1, from.data(), runtime_count);
+    EXPECT_EQ(to.front(), '#') << count;
+    EXPECT_EQ(to.back(), '#') << count;
+    EXPECT_EQ(std::string(to.data() + 1, count), std::string(from.data(), count)) << count;
+
+    CStringBufferA text;
+    text.Append("x", 1);
+    text.Append(from.data(), static_cast<uint32_t>(runtime_count));
+    EXPECT_EQ(text.length, count + 1);
+    EXPECT_EQ(text.data[0], 'x');
+    EXPECT_EQ(std::string(text.data + 1), std::string(from.data(), count)) << count;
+  }
 }
 
 TEST(TStringBufferATest, ShortTextsStayInlineLongerOnesMoveToHeap) {
