@@ -148,8 +148,11 @@ bool DecodeCoreValue(DecodeWalk& walk, const CCoreType& core, const FieldInfo& f
   if (child == nullptr || child->IsCompound()) {
     return false;
   }
-  const bool read = core.ReadValue(walk.reader, field, *child);
-  if (child == walk.scratch && child->kind == kCStringHash) {
+  if (child != walk.scratch) {
+    return core.ReadValue(walk.reader, field, *child);
+  }
+  const bool read = core.SkipValue(walk.reader, field, *child);
+  if (child->kind == kCStringHash) {
     child->payload.text.Release();
   }
   return read;

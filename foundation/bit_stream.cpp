@@ -141,6 +141,14 @@ void BitReader::ReadBitString(CStringBufferA& target) {
   if (count < length) failed = true;
 }
 
+void BitReader::SkipBitString() {
+  const uint32_t length = ReadVarUInt();
+  if (failed) return;
+  const uint32_t count = std::min(length, RemainingBits() / 8);
+  position += count * 8;
+  if (count < length) failed = true;
+}
+
 BitWriter::BitWriter(ByteBuffer& target, uint32_t start) : buffer(&target), position(start) {}
 
 void BitWriter::WriteField(uint32_t n, uint64_t value) {

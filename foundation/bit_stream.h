@@ -73,6 +73,10 @@ struct BitReader {
   /// range keeps the characters that were there and sets failed; room is reserved only for
   /// characters that the range can hold, so a forged length never causes a large allocation.
   void ReadBitString(CStringBufferA& target);
+  /// Moves past a BitString exactly as ReadBitString does, keeping none of it: nothing moves
+  /// when the length cannot be read, and a string cut off by the end of the range moves the
+  /// position past the characters that are there and sets failed.
+  void SkipBitString();
   /// Bits left before the end of the range; 0 once the reader has failed.
   uint32_t RemainingBits() const {
     const uint64_t end = uint64_t{size} * 8;

@@ -28,6 +28,10 @@ bool CCoreType::WriteValue(BitWriter&, const FieldInfo&, const ValueNode&) const
 
 bool CCoreType::ReadValue(BitReader&, const FieldInfo&, ValueNode&) const { return false; }
 
+bool CCoreType::SkipValue(BitReader& reader, const FieldInfo& field, ValueNode& scratch) const {
+  return ReadValue(reader, field, scratch);
+}
+
 bool CCoreType::ParseValue(Lexer&, ValueNode&, void*) const { return false; }
 
 bool CCoreType::FormatValue(CStringBufferA&, const ValueNode&, void*, CStringBufferA&) const {

@@ -43,6 +43,10 @@ class CCoreType {
   /// Reads the value's bit form into the payload. Returns !reader.failed, or false without
   /// touching the stream when the class does not accept the field's mode.
   virtual bool ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const;
+  /// Reads past one value's bit form with exactly the checks and failures of ReadValue, for a
+  /// caller that only validates. `scratch` is a node prepared as for ReadValue, which a type
+  /// may read the value into (the caller releases what it then holds); by default it does.
+  virtual bool SkipValue(BitReader& reader, const FieldInfo& field, ValueNode& scratch) const;
   /// Parses the text of exactly one value from a lexer reset over that text; the whole text
   /// must be consumed. `unused` is reserved and ignored by every core type.
   virtual bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const;

@@ -765,6 +765,13 @@ bool CPrimitiveString::ReadValue(BitReader& reader, const FieldInfo&, ValueNode&
   return !reader.failed;
 }
 
+bool CPrimitiveString::SkipValue(BitReader& reader, const FieldInfo&, ValueNode&) const {
+  if (reader.Read(32) != 0) {
+    reader.SkipBitString();
+  }
+  return !reader.failed;
+}
+
 bool CPrimitiveString::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   HeapText& text = value.payload.text;
   const uint32_t length = LexerTextLength(lexer);

@@ -93,9 +93,21 @@ QVX_PRIMITIVE_CLASS(CPrimitiveVec3);
 QVX_PRIMITIVE_CLASS(CPrimitiveVec4);
 QVX_PRIMITIVE_CLASS(CPrimitiveQuat);
 QVX_PRIMITIVE_CLASS(CPrimitiveAABBox);
-QVX_PRIMITIVE_CLASS(CPrimitiveString);
 
 #undef QVX_PRIMITIVE_CLASS
+
+class CPrimitiveString final : public CPrimitive {
+ public:
+  using CPrimitive::CPrimitive;
+  ~CPrimitiveString() override = default;
+  bool WriteValue(BitWriter& writer, const FieldInfo& field, const ValueNode& value) const override;
+  bool ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const override;
+  /// Steps over the text without copying it anywhere; `scratch` is not touched.
+  bool SkipValue(BitReader& reader, const FieldInfo& field, ValueNode& scratch) const override;
+  bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const override;
+  bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,
+                   CStringBufferA& comment) const override;
+};
 
 /// Replaces the text of `out` by the decimal text of `value`, as "%d" prints it.
 void FormatDecimal(CStringBufferA& out, int32_t value);

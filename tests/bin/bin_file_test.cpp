@@ -423,19 +423,26 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
     EXPECT_EQ(object->payload.children.count, 0u);
   }
 
-  // Scanning fails exactly where loading fails, and stops at the same bit.
-  for (uint32_t length = 0; length <= stream_size; length += 7) {
+  // Scanning (with or without the ID table) fails exactly where loading fails, and stops at
+  // the same bit, wherever the stream is cut.
+  for (uint32_t length = 0; length <= stream_size; ++length) {
     SCOPED_TRACE(length);
     OwnedObjectList full_objects;
     OwnedObjectList scan_objects;
+    OwnedObjectList bare_objects;
     ObjectIdTable full_ids;
     ObjectIdTable scan_ids;
     BitReader full_reader(file.data() + offset, length);
     BitReader scan_reader(file.data() + offset, length);
+    BitReader bare_reader(file.data() + offset, length);
     const bool full = LoadObjects(full_reader, loaded, core_.table, full_objects, full_ids);
     ASSERT_EQ(ScanObjects(scan_reader, loaded, core_.table, scan_objects, scan_ids), full);
+    ASSERT_EQ(ScanObjects(bare_reader, loaded, core_.table, bare_objects), full);
     EXPECT_EQ(scan_reader.position, full_reader.position);
+    EXPECT_EQ(bare_reader.position, full_reader.position);
     EXPECT_EQ(scan_objects.count, full_objects.count);
+    EXPECT_EQ(bare_objects.count, full_objects.count);
+    EXPECT_EQ(scan_ids.count(), full_ids.count());
   }
 }
 

@@ -130,9 +130,21 @@ TEST(BitReaderTest, FailedReadsKeepThePositionAndStick) {
   EXPECT_FALSE(largest.failed);
 }
 
+// Skipping a string from bit `start` ends where reading it ends, failed exactly when reading
+// fails.
+void ExpectSkipEndsLikeRead(const uint8_t* data, uint32_t size, uint32_t start) {
+  BitReader read(data, size), skipped(data, size);
+  read.position = skipped.position = start;
+  CStringBufferA text;
+  read.ReadBitString(text);
+  skipped.SkipBitString();
+  EXPECT_EQ(skipped.position, read.position) << start;
+  EXPECT_EQ(skipped.failed, read.failed) << start;
+}
+
 // A NUL ends the text but not the string. Cut off after its length, the text keeps the
 // characters present; cut off in its length, the target is untouched; a forged length
-// reserves only what the range holds.
+// reserves only what the range holds. Skipping moves exactly as reading does in each case.
 TEST(BitReaderTest, StringsWithNulOrCutOffReadSoundly) {
   ByteBuffer buffer(16);
   BitWriter writer(buffer);
@@ -145,6 +157,7 @@ TEST(BitReaderTest, StringsWithNulOrCutOffReadSoundly) {
   EXPECT_EQ(text.length, 2u);
   EXPECT_EQ(with_nul.Read(7), 0x55u);
   EXPECT_FALSE(with_nul.failed);
+  ExpectSkipEndsLikeRead(buffer.data, buffer.size, 0);
   for (uint32_t shift = 0; shift < 8; ++shift) {
     SCOPED_TRACE(shift);
     ByteBuffer cut_buffer(16);
@@ -159,6 +172,7 @@ TEST(BitReaderTest, StringsWithNulOrCutOffReadSoundly) {
     EXPECT_STREQ(cut_text.data, "wxyz");
     EXPECT_EQ(cut_text.length, 4u);
     EXPECT_EQ(reader.position, cut_writer.position);
+    ExpectSkipEndsLikeRead(cut_buffer.data, cut_buffer.size, shift);
   }
   const uint8_t width_only[] = {0x1F};
   BitReader reader(width_only, 1);
@@ -166,6 +180,7 @@ TEST(BitReaderTest, StringsWithNulOrCutOffReadSoundly) {
   EXPECT_TRUE(reader.failed);
   EXPECT_STREQ(text.data, "ab");
   EXPECT_EQ(text.length, 2u);
+  ExpectSkipEndsLikeRead(width_only, 1, 0);
 
   ByteBuffer forged_buffer(16);
   BitWriter forger(forged_buffer);
@@ -177,6 +192,7 @@ TEST(BitReaderTest, StringsWithNulOrCutOffReadSoundly) {
   EXPECT_TRUE(forged.failed);
   EXPECT_STREQ(forged_text.data, "q");
   EXPECT_LE(forged_text.capacity, 256u);
+  ExpectSkipEndsLikeRead(forged_buffer.data, forged_buffer.size, 0);
 }
 
 // A small granule, so that fields near the end of the capacity take the byte path. The size
