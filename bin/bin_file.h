@@ -71,7 +71,7 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction);
 /// (ValidateObjectFields under one budget for the stream, so the same streams fail), but each
 /// object appended to `objects` and entered in `ids` is only its top-level node (class hash and
 /// ID, no children). A later pass decodes the fields of each object in turn from a reader over
-/// the same stream (ReadObjectFieldsInOrder), so only one object's tree is in memory at a time.
+/// the same stream, so no more than one object's values are in memory at a time.
 /// On failure every object of `objects` is released and `ids` is cleared.
 [[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
                                const CoreTypeTable& core_types, ValueObjectList& objects,
@@ -80,33 +80,6 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction);
 /// (entering 200,000 objects in the table costs a scattered read or two each).
 [[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
                                const CoreTypeTable& core_types, ValueObjectList& objects);
-
-/// The second pass over a stream that ScanObjects accepted: for each object of the list from
-/// `first`, in order, reads its class hash and ID from `reader` (which must start where the
-/// scan started), decodes its fields into it, calls `visit(const ValueNode&)` and releases the
-/// fields again (ReleaseValue). Stops and returns false when a decode fails (the pool yields
-/// no node) or `visit` returns false; the object in hand has its fields released either way.
-template <typename Visit>
-[[nodiscard]] bool ReadObjectFieldsInOrder(BitReader& reader, const TypeRegistry& registry,
-                                           const CoreTypeTable& core_types, ValueNode* first,
-                                           Visit&& visit) {
-  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
-  FieldTypeCache types(registry, core_types);
-  for (ValueNode* object = first; object != nullptr; object = object->next) {
-    reader.Read(32);
-    reader.Read(32);
-    const ClassType* class_type = registry.Find(object->type_hash);
-    const bool done =
-        class_type != nullptr &&
-        DecodeObjectFields(*object, registry, core_types, *class_type, reader, &budget, &types) &&
-        !reader.failed && visit(static_cast<const ValueNode&>(*object));
-    ReleaseValue(*object);
-    if (!done) {
-      return false;
-    }
-  }
-  return true;
-}
 
 /// Outcome of loading a .bin file, by the phase that failed.
 enum class BinLoadResult {

@@ -3,9 +3,9 @@
 // The file is read in two passes over its object stream. The first checks every object as a
 // full load would (same failures, same messages) but keeps only each object's top-level node,
 // its class and ID, so the dictionaries can name every object of the file and every pointer
-// comment can name its target's class wherever it is referenced. The second decodes one object
-// at a time, writes it and releases its values again, so memory holds the file's bytes, the
-// top-level nodes and a little text, never every object's values at once.
+// comment can name its target's class wherever it is referenced. The second writes each value
+// as it decodes it (WriteObjectFromStream), so memory holds the file's bytes, the top-level
+// nodes and a little text, never an object's tree of values.
 //
 // The text goes to a temporary file beside the output in pieces of about a megabyte while it
 // is produced, and is renamed over the output only when the whole document has been written:
@@ -28,7 +28,7 @@
 #include "foundation/string_buffer.h"
 #include "names/name_dictionaries.h"
 #include "types/core_type.h"
-#include "types/core_type_hashes.h"
+#include "types/field_types.h"
 #include "types/type_stream.h"
 
 namespace {
@@ -121,36 +121,29 @@ bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
   return true;
 }
 
-// Decodes and writes every object in stream order, one at a time, handing the text to `output`
-// as it grows.
+// Decodes and writes every object in stream order, one at a time and each value as it is read,
+// handing the text to `output` as it grows.
 bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
-                  const CoreTypeTable& core_types, const ObjectClassIndex* object_classes,
-                  ValueNode* first, TextOutput& output) {
+                  const CoreTypeTable& core_types, const ValueNode* first, TextOutput& output) {
   CStringBufferA text;
   text.Reserve(kFlushBytes + kFlushBytes / 4);
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
+  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
-  const bool written =
-      ReadObjectFieldsInOrder(reader, registry, core_types, first, [&](const ValueNode& object) {
-        // The comment of each reference looks its target up in a large index; asking for
-        // those slots now lets the cache fetch them while the fields before are written.
-        if (object_classes != nullptr && object.IsCompound()) {
-          for (const ValueNode* child = object.payload.children.first; child != nullptr;
-               child = child->next) {
-            if (child->type_hash == kCPointerHash && child->kind == kCHashHash) {
-              object_classes->Prefetch(child->payload.word);
-            }
-          }
-        }
-        const ClassType* class_type = registry.Find(object.type_hash);
-        return class_type != nullptr &&
-               WriteObject(object, *class_type, text, value_scratch, registry, core_types,
-                           comment_scratch, &types) &&
-               output.Take(text, false);
-      });
-  return written && output.Take(text, true);
+  for (const ValueNode* object = first; object != nullptr; object = object->next) {
+    reader.Read(32);  // the class hash and ID, which the scan kept in `object`
+    reader.Read(32);
+    const ClassType* class_type = registry.Find(object->type_hash);
+    if (class_type == nullptr ||
+        !WriteObjectFromStream(*object, *class_type, reader, budget, text, value_scratch, registry,
+                               core_types, comment_scratch, &types) ||
+        reader.failed || !output.Take(text, false)) {
+      return false;
+    }
+  }
+  return output.Take(text, true);
 }
 
 }  // namespace
@@ -180,15 +173,13 @@ int RunGenText(int count, char** args, const char* exe_folder) {
                  objects_offset)) {
     return kExitFailure;
   }
-  const ObjectClassIndex* index = nullptr;
   if (indexed) {
     dictionaries.object_classes = &object_classes;
-    index = &object_classes;
   }
 
   std::printf("Generating output...\n");
   TextOutput text_output(output.data);
-  if (!GenerateText(file, objects_offset, registry, core_types, index, objects.head, text_output)) {
+  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, text_output)) {
     std::printf("Failed to generate output.\n");
     return kExitFailure;
   }

@@ -355,6 +355,110 @@ bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& c
   return true;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Writing straight from the bit stream: each value is decoded into one scratch node, written
+// and dropped, in the order and with the checks of DecodeObjectFields followed by the writer
+// above (which, for a tree just decoded, finds every child where the decode put it).
+
+struct StreamContext {
+  WriteContext& write;
+  BitReader& reader;
+  DecodeBudget& budget;  // one node's worth per value, as the decode counts them
+  ValueNode& value;      // the scratch node; holds nothing between values
+};
+
+[[nodiscard]] bool TakeNode(DecodeBudget& budget) {
+  if (budget.nodes_left == 0) {
+    return false;
+  }
+  --budget.nodes_left;
+  return true;
+}
+
+bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level, uint32_t depth);
+
+// Reads one core value and appends its text, comment and line end.
+[[nodiscard]] bool StreamCoreValue(StreamContext& s, const CCoreType& core,
+                                   const FieldInfo& field) {
+  if (!TakeNode(s.budget)) {
+    return false;
+  }
+  ValueNode& value = s.value;
+  InitValue(value, field.type_hash, false, core.StorageTypeHash());
+  // A core type without a known storage form would read into a child list.
+  if (value.IsCompound()) {
+    return false;
+  }
+  const bool written = core.ReadValue(s.reader, field, value) && !s.reader.failed &&
+                       AppendValueText(s.write, core, value);
+  if (value.kind == kCStringHash) {
+    value.payload.text.Release();
+  }
+  return written;
+}
+
+// The block of one class value: "{", its fields one level deeper, then `level` TABs and "}".
+// The opening brace is written at `brace_level`.
+[[nodiscard]] bool StreamClassValue(StreamContext& s, const ClassType& nested, uint32_t brace_level,
+                                    uint32_t level, uint32_t depth) {
+  CStringBufferA& out = s.write.out;
+  return depth < kMaxNestingDepth && TakeNode(s.budget) &&
+         AppendLine(out, brace_level, "{\r\n", 3) &&
+         StreamFields(s, nested, level + 1, depth + 1) && AppendLine(out, level, "}\r\n", 3);
+}
+
+[[nodiscard]] bool StreamArray(StreamContext& s, const FieldInfo& field, uint32_t level,
+                               uint32_t depth) {
+  CStringBufferA& out = s.write.out;
+  const uint32_t count = s.reader.ReadVarUInt();
+  if (s.reader.failed || !TakeNode(s.budget) || !AppendLine(out, 0, "[\r\n", 3)) {
+    return false;
+  }
+  if (count != 0) {  // an empty array needs no element type
+    const FieldTypes types = s.write.types.Find(field.type_hash);
+    if (const CCoreType* core = types.core) {
+      for (uint32_t i = 0; i < count; ++i) {
+        if (!AppendLine(out, level + 1, "", 0) || !StreamCoreValue(s, *core, field)) {
+          return false;
+        }
+      }
+    } else if (const ClassType* nested = types.nested) {
+      for (uint32_t i = 0; i < count; ++i) {
+        if (!StreamClassValue(s, *nested, level, level, depth)) {
+          return false;
+        }
+      }
+    } else {
+      return false;
+    }
+  }
+  return AppendLine(out, level, "]\r\n", 3);
+}
+
+bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level, uint32_t depth) {
+  for (uint32_t i = 0; i < class_type.field_count; ++i) {
+    const FieldInfo& field = class_type.fields[i];
+    if (!AppendFieldStart(s.write.out, level, field)) {
+      return false;
+    }
+    bool written;
+    if (field.IsArray()) {
+      written = StreamArray(s, field, level, depth);
+    } else if (const FieldTypes types = s.write.types.Find(field.type_hash);
+               types.core != nullptr) {
+      written = StreamCoreValue(s, *types.core, field);
+    } else if (types.nested != nullptr) {
+      written = StreamClassValue(s, *types.nested, 0, level, depth);
+    } else {
+      written = false;
+    }
+    if (!written) {
+      return false;
+    }
+  }
+  return !s.reader.failed;
+}
+
 // The reference-following object block; its header goes where the caller's line stands.
 bool WriteObjectAt(WriteContext& ctx, const ValueNode& object, const ClassType& class_type,
                    uint32_t level) {
@@ -376,6 +480,20 @@ bool WriteObject(const ValueNode& object, const ClassType& class_type, CStringBu
     WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
     return AppendHeader(out, object, class_type) &&
            WriteFieldsAt(ctx, object, class_type, 1, 0, false) && AppendLine(out, 0, "}\r\n", 3);
+  });
+}
+
+bool WriteObjectFromStream(const ValueNode& object, const ClassType& class_type, BitReader& reader,
+                           DecodeBudget& budget, CStringBufferA& out, CStringBufferA& value_scratch,
+                           const TypeRegistry& registry, const CoreTypeTable& core_types,
+                           CStringBufferA& comment_scratch, FieldTypeCache* types) {
+  return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
+    WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
+    ValueNode value;
+    std::memset(static_cast<void*>(&value), 0, sizeof value);
+    StreamContext stream{ctx, reader, budget, value};
+    return AppendHeader(out, object, class_type) && StreamFields(stream, class_type, 1, 0) &&
+           AppendLine(out, 0, "}\r\n", 3);
   });
 }
 

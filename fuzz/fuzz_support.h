@@ -42,9 +42,10 @@ inline constexpr const char* kNoDictionaryFolder = "qvx-fuzz-no-such-folder";
 
 /// gentext in process: checks the header, loads the type information (switched to cStringHash)
 /// into `registry` and every object, then appends the document of every object to `text` with
-/// the name resolver installed as gentext installs it. Class names come from `name_types`, or
-/// from `registry` when it is null. False when the file does not load or an object cannot be
-/// written.
+/// the name resolver installed as gentext installs it. Writing the objects straight from the
+/// stream, as gentext does, must give the same text (FuzzCheck). Class names come from
+/// `name_types`, or from `registry` when it is null. False when the file does not load or an object
+/// cannot be written.
 inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* name_types,
                       TypeRegistry& registry, CStringBufferA& text) {
   // One set of dictionaries for the process: loading them fills and empties a name table of
@@ -77,13 +78,25 @@ inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* n
   }
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
+  // gentext writes each object straight from its bits; that text must be the loaded tree's.
+  BitReader stream(bytes + objects_offset, size - objects_offset);
+  DecodeBudget budget = DecodeBudget::ForBits(stream.RemainingBits());
+  CStringBufferA streamed;
+  const uint32_t start = text.length;
   for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
     const ClassType* class_type = registry.Find(object->type_hash);
     if (class_type == nullptr || !WriteObject(*object, *class_type, text, value_scratch, registry,
                                               core_types, comment_scratch)) {
       return false;
     }
+    stream.Read(32);
+    stream.Read(32);
+    FuzzCheck(WriteObjectFromStream(*object, *class_type, stream, budget, streamed, value_scratch,
+                                    registry, core_types, comment_scratch) &&
+              !stream.failed);
   }
+  FuzzCheck(text.length - start == streamed.length &&
+            std::memcmp(text.data + start, streamed.data, streamed.length) == 0);
   return true;
 }
 

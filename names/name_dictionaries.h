@@ -104,13 +104,6 @@ class ObjectClassIndex {
   /// The same for the objects of a list, by their IDs (`name`): where IDs repeat, the later
   /// object's class is kept, as an ObjectIdTable filled in list order keeps the later object.
   [[nodiscard]] bool Build(const ValueObjectList& objects);
-  /// Starts loading the slot where the search for `id` begins, so a Find a little later finds
-  /// it in the cache. Only a hint: it changes nothing.
-  void Prefetch(uint32_t id) const {
-    if (!slots_.empty()) {
-      __builtin_prefetch(&slots_[Home(id)]);
-    }
-  }
   /// The class type hash of the object with ID `id`; false when no object has it.
   [[nodiscard]] bool Find(uint32_t id, uint32_t& class_hash) const {
     if (slots_.empty() || id == 0) {

@@ -410,18 +410,21 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
   ASSERT_TRUE(ScanObjects(scan, loaded, core_.table, scanned, scanned_ids));
   ASSERT_EQ(scanned.count, objects_.count);
   EXPECT_EQ(scanned_ids.count(), ids.count());
-  const ValueNode* original = objects_.head;
-  BitReader second(file.data() + offset, stream_size);
-  EXPECT_TRUE(ReadObjectFieldsInOrder(second, loaded, core_.table, scanned.head,
-                                      [&](const ValueNode& object) {
-                                        ExpectSameTree(*original, object);
-                                        original = original->next;
-                                        return true;
-                                      }));
-  EXPECT_EQ(original, nullptr);
   for (const ValueNode* object = scanned.head; object != nullptr; object = object->next) {
     EXPECT_EQ(object->payload.children.count, 0u);
   }
+  const ValueNode* original = objects_.head;
+  BitReader second(file.data() + offset, stream_size);
+  for (ValueNode* object = scanned.head; object != nullptr; object = object->next) {
+    EXPECT_EQ(second.Read(32), object->type_hash);
+    EXPECT_EQ(second.Read(32), object->name);
+    ASSERT_TRUE(
+        DecodeObjectFields(*object, loaded, core_.table, *loaded.Find(object->type_hash), second));
+    ExpectSameTree(*original, *object);
+    ReleaseValue(*object);
+    original = original->next;
+  }
+  EXPECT_EQ(original, nullptr);
 
   // Scanning (with or without the ID table) fails exactly where loading fails, and stops at
   // the same bit, wherever the stream is cut.

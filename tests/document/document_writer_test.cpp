@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "document/lexer.h"
+#include "foundation/bit_stream.h"
+#include "foundation/byte_buffer.h"
 #include "foundation/name_hash.h"
 #include "tests/bin/bin_test_support.h"
 
@@ -44,7 +46,8 @@ struct Object {
 
 class DocumentWriterTest : public ::testing::Test {
  protected:
-  // The document of `object`, or "<failed>" when the writer fails.
+  // The document of `object`, or "<failed>" when the writer fails. Whenever the object can be
+  // encoded, writing it straight from its bits must give the same text.
   std::string Write(const Object& object) {
     const ClassType* class_type = registry_.Find(object.node->type_hash);
     CStringBufferA out;
@@ -53,7 +56,38 @@ class DocumentWriterTest : public ::testing::Test {
       return "<failed>";
     }
     EXPECT_EQ(comment_.length, 0u);
+    const std::string text(out.data, out.length);
+    ByteBuffer bits;
+    BitWriter writer(bits);
+    if (EncodeObjectFields(*object.node, registry_, core_.table, *class_type, writer)) {
+      EXPECT_EQ(WriteFromBits(*object.node, bits.data, bits.size), text);
+    }
+    return text;
+  }
+
+  // WriteObjectFromStream over `size` bytes, or "<failed>".
+  std::string WriteFromBits(const ValueNode& header, const uint8_t* data, uint32_t size) {
+    const ClassType* class_type = registry_.Find(header.type_hash);
+    BitReader reader(data, size);
+    DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
+    CStringBufferA out;
+    if (class_type == nullptr || !WriteObjectFromStream(header, *class_type, reader, budget, out,
+                                                        value_, registry_, core_.table, comment_)) {
+      comment_.Empty();
+      return "<failed>";
+    }
+    EXPECT_EQ(comment_.length, 0u);
     return std::string(out.data, out.length);
+  }
+
+  // Whether DecodeObjectFields accepts `size` bytes as the fields of `header`'s class.
+  bool Decodes(const ValueNode& header, const uint8_t* data, uint32_t size) {
+    const ClassType* class_type = registry_.Find(header.type_hash);
+    Object decoded("cDecoded", header.name);
+    BitReader reader(data, size);
+    return class_type != nullptr &&
+           DecodeObjectFields(*decoded.node, registry_, core_.table, *class_type, reader) &&
+           !reader.failed;
   }
 
   TypeRegistry registry_;
@@ -125,6 +159,70 @@ TEST_F(DocumentWriterTest, WritesEveryKindOfFieldInItsLayout) {
             "\tEmpty = [\r\n"
             "\t]\r\n"
             "}\r\n");
+}
+
+// Written straight from its bits, an object cut off anywhere fails exactly where the decode
+// fails, and a whole one gives the text of its tree (every layout of the writer's tests takes
+// this path too, through Write).
+TEST_F(DocumentWriterTest, FromTheStreamFailsWhereTheDecodeFails) {
+  const uint32_t parts = NameHash("cExampleParts");
+  AddClass(registry_, "cExampleParts", {{"Count", kCIntHash}, {"Name", kCStringHash}});
+  AddClass(registry_, "cExampleOwner",
+           {{"Label", kCStringHash},
+            {"Offset", kCVector3Hash},
+            {"Parts", parts},
+            {"Tags", kCHashHash, -1},
+            {"Slots", parts, -1},
+            {"Flag", kCBoolHash}});
+  Object object("cExampleOwner", 7);
+  ValueNode& o = *object.node;
+  Add(o, "Label", kCStringHash)->payload.text.AssignText("a label");
+  Add(o, "Offset", kCVector3Hash)->payload.floats[0] = 0.25f;
+  ValueNode* part = Add(o, "Parts", parts);
+  Add(*part, "Count", kCIntHash)->payload.int32 = -3;
+  Add(*part, "Name", kCStringHash);
+  ValueNode* tags = Add(o, "Tags", kCHashHash, true);
+  AddElement(*tags)->payload.word = 11;
+  AddElement(*tags)->payload.word = 12;
+  ValueNode* slots = Add(o, "Slots", parts, true);
+  for (int32_t i = 0; i < 2; ++i) {
+    ValueNode* slot = AddElement(*slots);
+    Add(*slot, "Count", kCIntHash)->payload.int32 = i;
+    Add(*slot, "Name", kCStringHash)->payload.text.AssignText("slot");
+  }
+  Add(o, "Flag", kCBoolHash)->payload.int32 = 1;
+
+  const std::string whole = Write(object);
+  ASSERT_NE(whole, "<failed>");
+  ByteBuffer bits;
+  BitWriter writer(bits);
+  ASSERT_TRUE(EncodeObjectFields(o, registry_, core_.table, *registry_.Find(o.type_hash), writer));
+  const uint32_t bit_count = writer.position;
+  for (uint32_t size = 0; size <= bits.size; ++size) {
+    SCOPED_TRACE(size);
+    const bool decodes = Decodes(o, bits.data, size);
+    EXPECT_EQ(decodes, size * 8 >= bit_count);
+    EXPECT_EQ(WriteFromBits(o, bits.data, size), decodes ? whole : "<failed>");
+  }
+}
+
+// The same class nesting the decoder takes and no deeper: cNode { next: cNode[] } with one
+// element per level, as the counts 1, 1, ..., 1, 0.
+TEST_F(DocumentWriterTest, FromTheStreamNestsAsDeepAsTheDecoder) {
+  const uint32_t node = NameHash("cNode");
+  AddClass(registry_, "cNode", {{"next", node, -1}});
+  Object header("cNode", 1);
+  for (uint32_t depth : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
+    SCOPED_TRACE(depth);
+    ByteBuffer bits;
+    BitWriter writer(bits);
+    for (uint32_t i = 0; i < depth; ++i) writer.WriteVarUInt(1);
+    writer.WriteVarUInt(0);
+    const bool decodes = Decodes(*header.node, bits.data, bits.size);
+    EXPECT_EQ(decodes, depth <= kMaxNestingDepth);
+    const std::string text = WriteFromBits(*header.node, bits.data, bits.size);
+    EXPECT_EQ(text == "<failed>", !decodes);
+  }
 }
 
 TEST_F(DocumentWriterTest, HeaderNameIsQuotedAndMustHashBackToTheId) {
