@@ -73,7 +73,8 @@ namespace {
 // LoadObjects and ScanObjects: the same walk over the stream, keeping the fields or not, and
 // entering the objects in `ids` when it is given.
 bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects, ObjectIdTable* ids, bool keep_fields) {
+                 ValueObjectList& objects, ObjectIdTable* ids, bool keep_fields,
+                 PointerLog* pointers = nullptr) {
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
   bool loaded = true;
@@ -91,11 +92,14 @@ bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
       break;
     }
     const ClassType* class_type = registry.Find(class_hash);
+    if (pointers != nullptr) {
+      pointers->StartObject();
+    }
     const bool read = class_type != nullptr &&
                       (keep_fields ? DecodeObjectFields(*object, registry, core_types, *class_type,
                                                         reader, &budget, &types)
                                    : ValidateObjectFields(registry, core_types, *class_type, reader,
-                                                          &budget, &types));
+                                                          &budget, &types, pointers));
     if (!read || reader.failed) {
       loaded = false;
       break;
@@ -135,8 +139,8 @@ bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
 }
 
 bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects) {
-  return ReadObjects(reader, registry, core_types, objects, nullptr, false);
+                 ValueObjectList& objects, PointerLog* pointers) {
+  return ReadObjects(reader, registry, core_types, objects, nullptr, false, pointers);
 }
 
 BinLoadResult LoadBinTypes(const uint8_t* bytes, uint32_t size, TypeRegistry& registry,

@@ -77,9 +77,11 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction);
                                const CoreTypeTable& core_types, ValueObjectList& objects,
                                ObjectIdTable& ids);
 /// ScanObjects without the ID table, for a caller that indexes the objects of the list itself
-/// (entering 200,000 objects in the table costs a scattered read or two each).
+/// (entering 200,000 objects in the table costs a scattered read or two each). `pointers`,
+/// when given, notes every cPointer value and where each object's pointers begin.
 [[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
-                               const CoreTypeTable& core_types, ValueObjectList& objects);
+                               const CoreTypeTable& core_types, ValueObjectList& objects,
+                               PointerLog* pointers = nullptr);
 
 /// Outcome of loading a .bin file, by the phase that failed.
 enum class BinLoadResult {

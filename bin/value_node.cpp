@@ -111,6 +111,7 @@ struct DecodeWalk {
   // Where new nodes come from when set (a group at a time); else the pool node by node.
   ValueNodePool::TakeBatch* nodes = nullptr;
   FieldTypeCache* types = nullptr;  // always set
+  PointerLog* pointers = nullptr;   // validation only: notes every cPointer value
 
   FieldTypes Find(uint32_t type_hash) { return types->Find(type_hash); }
 };
@@ -154,6 +155,9 @@ bool DecodeCoreValue(DecodeWalk& walk, const CCoreType& core, const FieldInfo& f
   const bool read = core.SkipValue(walk.reader, field, *child);
   if (child->kind == kCStringHash) {
     child->payload.text.Release();
+  } else if (walk.pointers != nullptr && field.type_hash == kCPointerHash &&
+             child->kind == kCHashHash) {
+    walk.pointers->AddPointer(child->payload.word);
   }
   return read;
 }
@@ -479,14 +483,15 @@ bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
 
 bool ValidateObjectFields(const TypeRegistry& registry, const CoreTypeTable& core_types,
                           const ClassType& class_type, BitReader& reader, DecodeBudget* budget,
-                          FieldTypeCache* types) {
+                          FieldTypeCache* types, PointerLog* pointers) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
   ValueNode scratch;
   std::memset(static_cast<void*>(&scratch), 0, sizeof scratch);
   scratch.kind = kCompoundKind;
   return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
-    DecodeWalk walk{reader, budget != nullptr ? *budget : own_budget, nullptr, 0, &scratch, nullptr,
-                    &cache};
+    DecodeWalk walk{
+        reader,  budget != nullptr ? *budget : own_budget, nullptr, 0, &scratch, nullptr, &cache,
+        pointers};
     return DecodeFields(walk, scratch, class_type, "", 0);
   });
 }

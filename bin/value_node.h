@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/bit_stream.h"
 #include "foundation/hash_table.h"
@@ -161,15 +162,40 @@ class OwnedObjectList : public ValueObjectList {
                                       BitReader& reader, DecodeBudget* budget = nullptr,
                                       FieldTypeCache* types = nullptr);
 
+/// The cPointer values a validation met, in stream order, and where each object's begin. A
+/// writer that looks the target of every pointer up (for its comment) can then ask the cache
+/// for those lookups an object ahead. Only a hint: once memory runs out, `complete` turns false
+/// and the lists stop growing.
+struct PointerLog {
+  std::vector<uint32_t> ids;
+  std::vector<uint32_t> object_starts;  // index in `ids` of each object's first pointer
+  bool complete = true;
+
+  void Add(std::vector<uint32_t>& list, uint32_t value) noexcept {
+    if (!complete) {
+      return;
+    }
+    try {
+      list.push_back(value);
+    } catch (...) {
+      complete = false;
+    }
+  }
+  void StartObject() noexcept { Add(object_starts, static_cast<uint32_t>(ids.size())); }
+  void AddPointer(uint32_t id) noexcept { Add(ids, id); }
+};
+
 /// Reads the fields of `class_type` from `reader` exactly as DecodeObjectFields does, with the
 /// same failures and the same use of `budget` (one node's worth per value), but keeps nothing:
 /// every value is read into one scratch node and dropped, so no node is taken from the pool.
 /// On success the reader stands where DecodeObjectFields would leave it. `types` as there.
+/// `pointers`, when given, gets the value of every cPointer read.
 [[nodiscard]] bool ValidateObjectFields(const TypeRegistry& registry,
                                         const CoreTypeTable& core_types,
                                         const ClassType& class_type, BitReader& reader,
                                         DecodeBudget* budget = nullptr,
-                                        FieldTypeCache* types = nullptr);
+                                        FieldTypeCache* types = nullptr,
+                                        PointerLog* pointers = nullptr);
 
 /// Writes the fields of `class_type` from the compound `value` in declaration order. Each field
 /// is the first child with the field's name hash; the order of the children does not matter and

@@ -99,7 +99,7 @@ bool EnterObjectIds(const ValueObjectList& objects, ObjectIdTable& ids) {
 // `object_classes`; without memory for it, `ids` is filled to answer them instead (the later
 // of two objects with one ID stands in either).
 bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
-               CoreTypeTable& core_types, ValueObjectList& objects,
+               CoreTypeTable& core_types, ValueObjectList& objects, PointerLog& pointers,
                ObjectClassIndex& object_classes, bool& indexed, ObjectIdTable& ids,
                uint32_t& objects_offset) {
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) {
@@ -107,7 +107,8 @@ bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
   }
   std::printf("Loading objects...\n");
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
-  if (!BuildCoreTypeTable(core_types) || !ScanObjects(reader, registry, core_types, objects)) {
+  if (!BuildCoreTypeTable(core_types) ||
+      !ScanObjects(reader, registry, core_types, objects, &pointers)) {
     std::printf("Failed to load objects.\n");
     return false;
   }
@@ -121,10 +122,36 @@ bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
   return true;
 }
 
+// Objects whose pointers' index slots are read ahead together.
+constexpr size_t kWarmObjects = 16;
+// Where the reads ahead leave what they read; nothing uses it.
+volatile uint32_t warmed_slots = 0;
+
+// Reads the index slots of the pointers of objects `first` to `first + kWarmObjects - 1` (counted
+// from 0) before their comments look them up: the reads of a group overlap, where each lookup
+// alone would wait for its slot. Nothing when the log or the index is missing.
+void WarmPointerTargets(const PointerLog& pointers, const ObjectClassIndex* object_classes,
+                        size_t first) {
+  const size_t objects = pointers.object_starts.size();
+  if (object_classes == nullptr || !pointers.complete || first >= objects) {
+    return;
+  }
+  const size_t last = first + kWarmObjects;
+  const size_t end = last < objects ? pointers.object_starts[last] : pointers.ids.size();
+  uint32_t seen = 0;
+  for (size_t i = pointers.object_starts[first]; i < end; ++i) {
+    seen ^= object_classes->Touch(pointers.ids[i]);
+  }
+  warmed_slots = seen;  // kept, so the reads are made
+}
+
 // Decodes and writes every object in stream order, one at a time and each value as it is read,
-// handing the text to `output` as it grows.
+// handing the text to `output` as it grows. The index slots that the pointer comments look up
+// are read a group of objects ahead.
 bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
-                  const CoreTypeTable& core_types, const ValueNode* first, TextOutput& output) {
+                  const CoreTypeTable& core_types, const ValueNode* first,
+                  const PointerLog& pointers, const ObjectClassIndex* object_classes,
+                  TextOutput& output) {
   CStringBufferA text;
   text.Reserve(kFlushBytes + kFlushBytes / 4);
   TStringBufferA<512> value_scratch;
@@ -132,7 +159,11 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
-  for (const ValueNode* object = first; object != nullptr; object = object->next) {
+  size_t index = 0;
+  for (const ValueNode* object = first; object != nullptr; object = object->next, ++index) {
+    if (index % kWarmObjects == 0) {
+      WarmPointerTargets(pointers, object_classes, index);
+    }
     reader.Read(32);  // the class hash and ID, which the scan kept in `object`
     reader.Read(32);
     const ClassType* class_type = registry.Find(object->type_hash);
@@ -169,7 +200,8 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   FileContent file;
   uint32_t objects_offset = 0;
   bool indexed = false;
-  if (!LoadInput(input, file, registry, core_types, objects, object_classes, indexed, ids,
+  PointerLog pointers;
+  if (!LoadInput(input, file, registry, core_types, objects, pointers, object_classes, indexed, ids,
                  objects_offset)) {
     return kExitFailure;
   }
@@ -179,7 +211,8 @@ int RunGenText(int count, char** args, const char* exe_folder) {
 
   std::printf("Generating output...\n");
   TextOutput text_output(output.data);
-  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, text_output)) {
+  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, pointers,
+                    indexed ? &object_classes : nullptr, text_output)) {
     std::printf("Failed to generate output.\n");
     return kExitFailure;
   }

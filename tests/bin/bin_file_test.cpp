@@ -450,3 +450,60 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
 }
 
 }  // namespace
+
+namespace {
+
+// The scan notes every cPointer value in stream order, in fields, arrays and nested classes
+// alike (a cHash with the same bits is not one), and where each object's pointers begin.
+TEST_F(BinFileTest, ScanNotesEveryPointerInStreamOrder) {
+  const uint32_t inner = NameHash("cInner");
+  ASSERT_NE(AddClass(registry_, "cInner", {{"Ref", kCPointerHash}, {"Hash", kCHashHash}}),
+            nullptr);
+  ASSERT_NE(AddClass(registry_, "cOuter",
+                     {{"Target", kCPointerHash},
+                      {"Refs", kCPointerHash, -1},
+                      {"Parts", inner, -1},
+                      {"Name", kCStringHash}}),
+            nullptr);
+  const uint32_t outer = NameHash("cOuter");
+  ByteBuffer stream;
+  BitWriter writer(stream);
+  std::vector<uint32_t> expected_ids;
+  std::vector<uint32_t> expected_starts;
+  for (uint32_t object_id = 1; object_id <= 3; ++object_id) {
+    expected_starts.push_back(static_cast<uint32_t>(expected_ids.size()));
+    ValueNode* object = NewObjectValue(outer, object_id);
+    ASSERT_NE(object, nullptr);
+    ASSERT_TRUE(objects_.Append(object));
+    AppendChildValue(*object, NameHash("Target"), kCPointerHash, false, 0)->payload.word =
+        100 + object_id;
+    expected_ids.push_back(100 + object_id);
+    ValueNode* refs = AppendChildValue(*object, NameHash("Refs"), kCPointerHash, true, 0);
+    for (uint32_t i = 0; i < object_id - 1; ++i) {  // none in the first object
+      AppendChildValue(*refs, 0, kCPointerHash, false, 0)->payload.word = 200 + i;
+      expected_ids.push_back(200 + i);
+    }
+    ValueNode* parts = AppendChildValue(*object, NameHash("Parts"), inner, true, 0);
+    if (object_id == 2) {
+      ValueNode* part = AppendChildValue(*parts, 0, inner, false, 0);
+      AppendChildValue(*part, NameHash("Ref"), kCPointerHash, false, 0)->payload.word = 0;
+      AppendChildValue(*part, NameHash("Hash"), kCHashHash, false, 0)->payload.word = 999;
+      expected_ids.push_back(0);
+    }
+    AppendChildValue(*object, NameHash("Name"), kCStringHash, false, 0)
+        ->payload.text.AssignText("x");
+    ASSERT_TRUE(WriteBinObject(registry_, core_.table, *object, writer));
+  }
+  ASSERT_FALSE(writer.failed);
+
+  OwnedObjectList scanned;
+  PointerLog pointers;
+  BitReader reader(stream.data, stream.size);
+  ASSERT_TRUE(ScanObjects(reader, registry_, core_.table, scanned, &pointers));
+  EXPECT_EQ(scanned.count, 3u);
+  EXPECT_TRUE(pointers.complete);
+  EXPECT_EQ(pointers.ids, expected_ids);
+  EXPECT_EQ(pointers.object_starts, expected_starts);
+}
+
+}  // namespace
