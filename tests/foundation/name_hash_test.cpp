@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -37,6 +39,21 @@ TEST(NameHashTest, LengthFormHashesExactlyTheGivenBytes) {
   EXPECT_EQ(NameHash("abc", 0), 0u);
   EXPECT_EQ(NameHash("a\0b", 2), 97u * 65599u);
   EXPECT_NE(NameHash("a\0b", 3), NameHash("ab", 2));
+}
+
+// The counted form takes the bytes four at a time; every length, and every byte value in every
+// place of a group, hashes as one step per byte does.
+TEST(NameHashTest, LengthFormAgreesWithOneStepPerByte) {
+  std::mt19937 random(17);
+  for (uint32_t length = 0; length <= 40; ++length) {
+    for (int round = 0; round < 50; ++round) {
+      std::string bytes(length, '\0');
+      for (char& c : bytes) c = static_cast<char>(random());
+      uint32_t expected = 0;
+      for (char c : bytes) expected = name_hash_detail::Step(expected, c);
+      ASSERT_EQ(NameHash(bytes.data(), length), expected) << length;
+    }
+  }
 }
 
 static_assert(NameHash("cTextID") == 0xEE05922Bu, "usable in constant expressions");
