@@ -100,33 +100,43 @@ void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t stor
 [[nodiscard]] const ValueNode* FindChildValue(const ValueNode& parent, uint32_t name);
 
 /// FindChildValue for the fields of a class asked in declaration order, as the writers and the
-/// validation do: while the children stand in field order, each answer is the child after the
-/// previous one, taken when no field asked before has a name with the same low 6 bits (an
-/// earlier child could then have this name); anything else takes the search.
+/// validation do. Decoded and parsed values hold their children in that order, so the child
+/// after the last one found is tried first; it is the first child with the field's name unless
+/// an earlier child has the same name, which a 256-bit filter of the names passed so far rules
+/// out. Anything else takes the search from the first child, which also resumes the order.
 class FieldChildCursor {
  public:
   explicit FieldChildCursor(const ValueNode& parent)
-      : parent_(parent),
-        in_order_(parent.IsCompound() || parent.IsArray() ? parent.payload.children.first
-                                                          : nullptr) {}
+      : first_(parent.IsCompound() || parent.IsArray() ? parent.payload.children.first : nullptr),
+        next_(first_) {}
+
   [[nodiscard]] const ValueNode* Find(uint32_t name) {
-    const uint64_t name_bit = uint64_t{1} << (name & 63);
-    const ValueNode* child;
-    if (in_order_ != nullptr && in_order_->name == name && (names_seen_ & name_bit) == 0) {
-      child = in_order_;
-      in_order_ = in_order_->next;
-    } else {
-      child = FindChildValue(parent_, name);
-      in_order_ = nullptr;
+    const uint32_t slot = FilterSlot(name);
+    if (next_ != nullptr && next_->name == name && !InFilter(slot)) {
+      const ValueNode* found = next_;
+      AddToFilter(slot);
+      next_ = found->next;
+      return found;
     }
-    names_seen_ |= name_bit;
-    return child;
+    for (const ValueNode* child = first_; child != nullptr; child = child->next) {
+      AddToFilter(FilterSlot(child->name));
+      if (child->name == name) {
+        next_ = child->next;
+        return child;
+      }
+    }
+    return nullptr;
   }
 
  private:
-  const ValueNode& parent_;
-  const ValueNode* in_order_;
-  uint64_t names_seen_ = 0;
+  static uint32_t FilterSlot(uint32_t name) { return (name * 0x9E3779B1u) >> 24; }
+  bool InFilter(uint32_t slot) const { return (filter_[slot >> 6] >> (slot & 63)) & 1; }
+  void AddToFilter(uint32_t slot) { filter_[slot >> 6] |= uint64_t{1} << (slot & 63); }
+
+  const ValueNode* first_;
+  const ValueNode* next_;
+  // Holds the slot of every child before next_ (and possibly more, which only costs a search).
+  uint64_t filter_[4] = {0, 0, 0, 0};
 };
 
 /// Releases what `value` owns: every child of an array or compound value, with their subtrees,

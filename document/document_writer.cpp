@@ -190,44 +190,6 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
   return AppendQuotedValue(ctx, text.data, text.length);
 }
 
-// Finds each field's value among the children of one compound value. Decoded values hold
-// their children in declaration order, so the child after the last one found is tried first;
-// it is the first child with the field's name unless an earlier child has the same name, which
-// a 256-bit filter of the names passed so far rules out.
-class ChildFinder {
- public:
-  explicit ChildFinder(const ValueNode& parent)
-      : first_(parent.payload.children.first), next_(first_) {}
-
-  const ValueNode* Find(uint32_t name) {
-    const uint32_t slot = FilterSlot(name);
-    if (next_ != nullptr && next_->name == name && !InFilter(slot)) {
-      const ValueNode* found = next_;
-      AddToFilter(slot);
-      next_ = found->next;
-      return found;
-    }
-    for (const ValueNode* child = first_; child != nullptr; child = child->next) {
-      AddToFilter(FilterSlot(child->name));
-      if (child->name == name) {
-        next_ = child->next;
-        return child;
-      }
-    }
-    return nullptr;
-  }
-
- private:
-  static uint32_t FilterSlot(uint32_t name) { return (name * 0x9E3779B1u) >> 24; }
-  bool InFilter(uint32_t slot) const { return (filter_[slot >> 6] >> (slot & 63)) & 1; }
-  void AddToFilter(uint32_t slot) { filter_[slot >> 6] |= uint64_t{1} << (slot & 63); }
-
-  const ValueNode* first_;
-  const ValueNode* next_;
-  // Holds the slot of every child before next_ (and possibly more, which only costs a scan).
-  uint64_t filter_[4] = {0, 0, 0, 0};
-};
-
 bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& class_type,
                    uint32_t level, uint32_t depth, bool follow_refs);
 bool WriteObjectAt(WriteContext& ctx, const ValueNode& object, const ClassType& class_type,
@@ -315,7 +277,7 @@ const ValueNode* InlineTarget(WriteContext& ctx, const ValueNode& pointer, uint3
 
 bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& class_type,
                    uint32_t level, uint32_t depth, bool follow_refs) {
-  ChildFinder children(value);
+  FieldChildCursor children(value);
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
     if (!AppendFieldStart(ctx.out, level, field) || !value.IsCompound()) {

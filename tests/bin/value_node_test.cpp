@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 #include "foundation/bit_stream.h"
@@ -40,6 +42,40 @@ TEST(InitValueTest, GivesEachTypeItsForm) {
   EXPECT_TRUE(object->IsCompound());
   EXPECT_EQ(object->name, 7u);
   ReleaseObject(object);
+}
+
+// Whatever the children and the order of the questions, the cursor answers as FindChildValue:
+// the first child of each name. Names come from a small set (so they repeat) and include pairs
+// that share a filter slot's low bits.
+TEST(FieldChildCursorTest, AnswersAsFindChildValueInAnyOrder) {
+  std::mt19937 random(5);
+  const uint32_t names[] = {1, 2, 3, 65, 129, 0x9E3779B1u, 0x12345678u, 7, 8, 64};
+  for (int round = 0; round < 400; ++round) {
+    ValueNode* parent = NewObjectValue(1, 1);
+    ASSERT_NE(parent, nullptr);
+    const uint32_t child_count = random() % 12;
+    for (uint32_t i = 0; i < child_count; ++i) {
+      ASSERT_NE(AppendChildValue(*parent, names[random() % 10], kCIntHash, false, 0), nullptr);
+    }
+    // Mostly the children's own order (the common case), sometimes any order.
+    std::vector<uint32_t> asks;
+    for (const ValueNode* c = parent->payload.children.first; c != nullptr; c = c->next) {
+      asks.push_back(c->name);
+    }
+    if (round % 2 == 1) {
+      std::shuffle(asks.begin(), asks.end(), random);
+      asks.push_back(names[random() % 10]);
+    }
+    FieldChildCursor cursor(*parent);
+    for (uint32_t name : asks) {
+      ASSERT_EQ(cursor.Find(name), FindChildValue(*parent, name)) << round << " " << name;
+    }
+    ReleaseObject(parent);
+  }
+  ValueNode primitive{};
+  InitValue(primitive, kCIntHash, false, 0);
+  FieldChildCursor none(primitive);
+  EXPECT_EQ(none.Find(0), nullptr);
 }
 
 TEST(ReleaseValueTest, ReleasesVeryDeepTrees) {
