@@ -2,6 +2,7 @@
 #include "bin/bin_file.h"
 
 #include <cstring>
+#include <new>
 
 #include "foundation/name_hash.h"
 #include "types/core_type_hashes.h"
@@ -70,77 +71,90 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction) {
 
 namespace {
 
-// LoadObjects and ScanObjects: the same walk over the stream, keeping the fields or not, and
-// entering the objects in `ids` when it is given.
-bool ReadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects, ObjectIdTable* ids, bool keep_fields,
-                 PointerLog* pointers = nullptr) {
-  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
-  FieldTypeCache types(registry, core_types);
-  bool loaded = true;
+// The walk LoadObjects and ScanObjects share. For each object it reads the class hash and ID,
+// calls take(class_hash, id), which keeps what the caller keeps (false: no memory), and then
+// read_fields(class_type), which decodes or checks the fields. False at the first failure,
+// and for a reader that was failed from the start (a range too large to address).
+template <typename Take, typename ReadFields>
+bool WalkObjects(BitReader& reader, const TypeRegistry& registry, Take&& take,
+                 ReadFields&& read_fields) {
   while (reader.RemainingBits() >= 32) {
     const uint32_t class_hash = reader.Read(32);
     if (reader.RemainingBits() < 32) {
       reader.failed = true;
-      loaded = false;
-      break;
+      return false;
     }
     const uint32_t object_id = reader.Read(32);
-    ValueNode* object = NewObjectValue(class_hash, object_id);
-    if (!objects.Append(object)) {
-      loaded = false;
-      break;
+    if (!take(class_hash, object_id)) {
+      return false;
     }
     const ClassType* class_type = registry.Find(class_hash);
-    if (pointers != nullptr) {
-      pointers->StartObject();
-    }
-    const bool read = class_type != nullptr &&
-                      (keep_fields ? DecodeObjectFields(*object, registry, core_types, *class_type,
-                                                        reader, &budget, &types)
-                                   : ValidateObjectFields(registry, core_types, *class_type, reader,
-                                                          &budget, &types, pointers));
-    if (!read || reader.failed) {
-      loaded = false;
-      break;
-    }
-    if (ids != nullptr) {
-      ValueNode** entry = ids->FindOrInsert(object_id, true);
-      if (entry == nullptr) {
-        loaded = false;
-        break;
-      }
-      *entry = object;
+    if (class_type == nullptr || !read_fields(*class_type) || reader.failed) {
+      return false;
     }
   }
-  // A reader that was failed from the start (a range too large to address) read nothing.
-  if (reader.failed) {
-    loaded = false;
-  }
-  if (!loaded) {
-    if (ids != nullptr) {
-      ids->Clear();
-    }
-    ReleaseObjects(objects);
-  }
-  return loaded;
+  return !reader.failed;
 }
 
 }  // namespace
 
 bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
                  ValueObjectList& objects, ObjectIdTable& ids) {
-  return ReadObjects(reader, registry, core_types, objects, &ids, true);
+  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
+  FieldTypeCache types(registry, core_types);
+  ValueNode* object = nullptr;
+  const bool loaded = WalkObjects(
+      reader, registry,
+      [&](uint32_t class_hash, uint32_t object_id) {
+        object = NewObjectValue(class_hash, object_id);
+        return objects.Append(object);
+      },
+      [&](const ClassType& class_type) {
+        if (!DecodeObjectFields(*object, registry, core_types, class_type, reader, &budget,
+                                &types) ||
+            reader.failed) {
+          return false;
+        }
+        ValueNode** entry = ids.FindOrInsert(object->name, true);
+        if (entry == nullptr) {
+          return false;
+        }
+        *entry = object;
+        return true;
+      });
+  if (!loaded) {
+    ids.Clear();
+    ReleaseObjects(objects);
+  }
+  return loaded;
 }
 
 bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects, ObjectIdTable& ids) {
-  return ReadObjects(reader, registry, core_types, objects, &ids, false);
-}
-
-bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 ValueObjectList& objects, PointerLog* pointers) {
-  return ReadObjects(reader, registry, core_types, objects, nullptr, false, pointers);
+                 std::vector<ScannedObject>& objects, PointerLog* pointers) {
+  objects.clear();
+  DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
+  FieldTypeCache types(registry, core_types);
+  const bool scanned = WalkObjects(
+      reader, registry,
+      [&](uint32_t class_hash, uint32_t object_id) {
+        try {
+          objects.push_back(ScannedObject{class_hash, object_id});
+        } catch (const std::bad_alloc&) {
+          return false;
+        }
+        if (pointers != nullptr) {
+          pointers->StartObject();
+        }
+        return true;
+      },
+      [&](const ClassType& class_type) {
+        return ValidateObjectFields(registry, core_types, class_type, reader, &budget, &types,
+                                    pointers);
+      });
+  if (!scanned) {
+    objects.clear();
+  }
+  return scanned;
 }
 
 BinLoadResult LoadBinTypes(const uint8_t* bytes, uint32_t size, TypeRegistry& registry,

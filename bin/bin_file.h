@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "bin/value_node.h"
 #include "foundation/bit_stream.h"
@@ -67,20 +68,20 @@ void TypePatch(TypeRegistry& registry, TypePatchDirection direction);
                                const CoreTypeTable& core_types, ValueObjectList& objects,
                                ObjectIdTable& ids);
 
+/// One object as a scan keeps it: its class hash and its ID.
+struct ScannedObject {
+  uint32_t class_hash;
+  uint32_t id;
+};
+
 /// LoadObjects without the fields: every object is checked exactly as LoadObjects checks it
-/// (ValidateObjectFields under one budget for the stream, so the same streams fail), but each
-/// object appended to `objects` and entered in `ids` is only its top-level node (class hash and
-/// ID, no children). A later pass decodes the fields of each object in turn from a reader over
-/// the same stream, so no more than one object's values are in memory at a time.
-/// On failure every object of `objects` is released and `ids` is cleared.
+/// (ValidateObjectFields under one budget for the stream, so the same streams fail), but only
+/// its class hash and ID are kept, in stream order, in `objects` (emptied first). A later pass
+/// decodes the fields of each object in turn from a reader over the same stream, so no more
+/// than one object's values are in memory at a time. `pointers`, when given, notes every
+/// cPointer value and where each object's pointers begin. On failure `objects` is empty.
 [[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
-                               const CoreTypeTable& core_types, ValueObjectList& objects,
-                               ObjectIdTable& ids);
-/// ScanObjects without the ID table, for a caller that indexes the objects of the list itself
-/// (entering 200,000 objects in the table costs a scattered read or two each). `pointers`,
-/// when given, notes every cPointer value and where each object's pointers begin.
-[[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
-                               const CoreTypeTable& core_types, ValueObjectList& objects,
+                               const CoreTypeTable& core_types, std::vector<ScannedObject>& objects,
                                PointerLog* pointers = nullptr);
 
 /// Outcome of loading a .bin file, by the phase that failed.

@@ -1,11 +1,11 @@
 // commands/gentext.cpp - the gentext command: converts a .bin file into a text document.
 //
 // The file is read in two passes over its object stream. The first checks every object as a
-// full load would (same failures, same messages) but keeps only each object's top-level node,
-// its class and ID, so the dictionaries can name every object of the file and every pointer
-// comment can name its target's class wherever it is referenced. The second writes each value
-// as it decodes it (WriteObjectFromStream), so memory holds the file's bytes, the top-level
-// nodes and a little text, never an object's tree of values.
+// full load would (same failures, same messages) but keeps only each object's class and ID
+// (and the values of its pointers), so every pointer comment can name its target's class
+// wherever it is referenced. The second writes each value as it decodes it
+// (WriteObjectFromStream), so memory holds the file's bytes, eight bytes per object, four per
+// pointer and a little text, never an object's tree of values.
 //
 // The text goes to a temporary file beside the output in pieces of about a megabyte while it
 // is produced, and is renamed over the output only when the whole document has been written:
@@ -15,6 +15,7 @@
 // cannot be generated is reported as such even when the writing failed before).
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
@@ -80,15 +81,20 @@ class TextOutput {
   bool failed_ = false;
 };
 
-// Enters every object of the list in `ids` by its ID, in list order. False when the table
-// cannot take an entry.
-bool EnterObjectIds(const ValueObjectList& objects, ObjectIdTable& ids) {
-  for (ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    ValueNode** entry = ids.FindOrInsert(object->name, true);
+// Enters every scanned object in `ids` by its ID, in stream order, each as a top-level node of
+// `nodes` (its class hash and ID). False when a node or a table entry cannot be had.
+bool EnterObjectIds(const std::vector<ScannedObject>& objects, ValueObjectList& nodes,
+                    ObjectIdTable& ids) {
+  for (const ScannedObject& object : objects) {
+    ValueNode* node = NewObjectValue(object.class_hash, object.id);
+    if (!nodes.Append(node)) {
+      return false;
+    }
+    ValueNode** entry = ids.FindOrInsert(object.id, true);
     if (entry == nullptr) {
       return false;
     }
-    *entry = object;
+    *entry = node;
   }
   return true;
 }
@@ -96,12 +102,12 @@ bool EnterObjectIds(const ValueObjectList& objects, ObjectIdTable& ids) {
 // Reads the input and checks its types and objects, printing the progress lines and the failure
 // message of the phase that fails. The file's bytes stay in `file` for the second pass. Once
 // every object is known, pointer comments look their targets' classes up in one flat index,
-// `object_classes`; without memory for it, `ids` is filled to answer them instead (the later
-// of two objects with one ID stands in either).
+// `object_classes`; without memory for it, `ids` is filled (with nodes in `nodes`) to answer
+// them instead (the later of two objects with one ID stands in either).
 bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
-               CoreTypeTable& core_types, ValueObjectList& objects, PointerLog& pointers,
-               ObjectClassIndex& object_classes, bool& indexed, ObjectIdTable& ids,
-               uint32_t& objects_offset) {
+               CoreTypeTable& core_types, std::vector<ScannedObject>& objects, PointerLog& pointers,
+               ObjectClassIndex& object_classes, bool& indexed, ValueObjectList& nodes,
+               ObjectIdTable& ids, uint32_t& objects_offset) {
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) {
     return false;
   }
@@ -113,7 +119,7 @@ bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
     return false;
   }
   indexed = object_classes.Build(objects);
-  if (!indexed && !EnterObjectIds(objects, ids)) {
+  if (!indexed && !EnterObjectIds(objects, nodes, ids)) {
     ids.Clear();
     std::printf("Failed to load objects.\n");
     return false;
@@ -149,7 +155,7 @@ void WarmPointerTargets(const PointerLog& pointers, const ObjectClassIndex* obje
 // handing the text to `output` as it grows. The index slots that the pointer comments look up
 // are read a group of objects ahead.
 bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
-                  const CoreTypeTable& core_types, const ValueNode* first,
+                  const CoreTypeTable& core_types, const std::vector<ScannedObject>& objects,
                   const PointerLog& pointers, const ObjectClassIndex* object_classes,
                   TextOutput& output) {
   CStringBufferA text;
@@ -159,17 +165,17 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
-  size_t index = 0;
-  for (const ValueNode* object = first; object != nullptr; object = object->next, ++index) {
+  for (size_t index = 0; index < objects.size(); ++index) {
     if (index % kWarmObjects == 0) {
       WarmPointerTargets(pointers, object_classes, index);
     }
-    reader.Read(32);  // the class hash and ID, which the scan kept in `object`
+    reader.Read(32);  // the class hash and ID, which the scan kept
     reader.Read(32);
-    const ClassType* class_type = registry.Find(object->type_hash);
+    const ScannedObject& object = objects[index];
+    const ClassType* class_type = registry.Find(object.class_hash);
     if (class_type == nullptr ||
-        !WriteObjectFromStream(*object, *class_type, reader, budget, text, value_scratch, registry,
-                               core_types, comment_scratch, &types) ||
+        !WriteObjectFromStream(object.id, *class_type, reader, budget, text, value_scratch,
+                               registry, core_types, comment_scratch, &types) ||
         reader.failed || !output.Take(text, false)) {
       return false;
     }
@@ -191,7 +197,7 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   CoreTypeTable core_types;
   TypeRegistry registry;
   ObjectIdTable ids;
-  OwnedObjectList objects;
+  OwnedObjectList object_nodes;  // only when the index cannot be built
   ObjectClassIndex object_classes;
   // Declared after the tables it borrows, so it is released before them on every path.
   NameDictionaries dictionaries;
@@ -200,9 +206,10 @@ int RunGenText(int count, char** args, const char* exe_folder) {
   FileContent file;
   uint32_t objects_offset = 0;
   bool indexed = false;
+  std::vector<ScannedObject> objects;
   PointerLog pointers;
-  if (!LoadInput(input, file, registry, core_types, objects, pointers, object_classes, indexed, ids,
-                 objects_offset)) {
+  if (!LoadInput(input, file, registry, core_types, objects, pointers, object_classes, indexed,
+                 object_nodes, ids, objects_offset)) {
     return kExitFailure;
   }
   if (indexed) {
@@ -211,7 +218,7 @@ int RunGenText(int count, char** args, const char* exe_folder) {
 
   std::printf("Generating output...\n");
   TextOutput text_output(output.data);
-  if (!GenerateText(file, objects_offset, registry, core_types, objects.head, pointers,
+  if (!GenerateText(file, objects_offset, registry, core_types, objects, pointers,
                     indexed ? &object_classes : nullptr, text_output)) {
     std::printf("Failed to generate output.\n");
     return kExitFailure;

@@ -113,9 +113,9 @@ const char* ObjectName(uint32_t object_id) {
   return name != nullptr && NameHash(name) == object_id ? name : nullptr;
 }
 
-[[nodiscard]] bool AppendHeader(CStringBufferA& out, const ValueNode& object,
+[[nodiscard]] bool AppendHeader(CStringBufferA& out, uint32_t object_id,
                                 const ClassType& class_type) {
-  const char* name = ObjectName(object.name);
+  const char* name = ObjectName(object_id);
   const uint64_t name_room = name == nullptr ? 0 : std::strlen(name) * kQuotedBytesPerByte + 2;
   // class name, " /* ", at most 10 digits, " */ ", the quoted name, " {\r\n"
   if (!MakeRoom(out, class_type.name.length + 22 + name_room)) {
@@ -124,12 +124,12 @@ const char* ObjectName(uint32_t object_id) {
   char* at = Put(Cursor(out), class_type.name.data, class_type.name.length);
   if (name == nullptr) {
     *at++ = ' ';
-    at = PutDecimal(at, object.name);
+    at = PutDecimal(at, object_id);
     Finish(out, Put(at, " {\r\n", 4));
     return true;
   }
   at = Put(at, " /* ", 4);
-  at = PutDecimal(at, object.name);
+  at = PutDecimal(at, object_id);
   Finish(out, Put(at, " */ ", 4));
   AppendQuotedName(out, name);
   Finish(out, Put(Cursor(out), " {\r\n", 4));
@@ -425,7 +425,7 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
 bool WriteObjectAt(WriteContext& ctx, const ValueNode& object, const ClassType& class_type,
                    uint32_t level) {
   if (ctx.written->FindOrInsert(object.name, true) == nullptr ||
-      !AppendHeader(ctx.out, object, class_type) ||
+      !AppendHeader(ctx.out, object.name, class_type) ||
       !WriteFieldsAt(ctx, object, class_type, level + 1, 0, true)) {
     return false;
   }
@@ -440,12 +440,12 @@ bool WriteObject(const ValueNode& object, const ClassType& class_type, CStringBu
                  FieldTypeCache* types) {
   return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
     WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
-    return AppendHeader(out, object, class_type) &&
+    return AppendHeader(out, object.name, class_type) &&
            WriteFieldsAt(ctx, object, class_type, 1, 0, false) && AppendLine(out, 0, "}\r\n", 3);
   });
 }
 
-bool WriteObjectFromStream(const ValueNode& object, const ClassType& class_type, BitReader& reader,
+bool WriteObjectFromStream(uint32_t object_id, const ClassType& class_type, BitReader& reader,
                            DecodeBudget& budget, CStringBufferA& out, CStringBufferA& value_scratch,
                            const TypeRegistry& registry, const CoreTypeTable& core_types,
                            CStringBufferA& comment_scratch, FieldTypeCache* types) {
@@ -454,7 +454,7 @@ bool WriteObjectFromStream(const ValueNode& object, const ClassType& class_type,
     ValueNode value;
     std::memset(static_cast<void*>(&value), 0, sizeof value);
     StreamContext stream{ctx, reader, budget, value};
-    return AppendHeader(out, object, class_type) && StreamFields(stream, class_type, 1, 0) &&
+    return AppendHeader(out, object_id, class_type) && StreamFields(stream, class_type, 1, 0) &&
            AppendLine(out, 0, "}\r\n", 3);
   });
 }

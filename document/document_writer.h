@@ -65,12 +65,12 @@ inline constexpr uint32_t kMaxDocumentBytes = 0xFFFF0000u;
                                CStringBufferA& comment_scratch, FieldTypeCache* types = nullptr);
 
 /// Decodes the fields of one object of `class_type` from `reader` and appends its block: the
-/// text WriteObject appends for the object that DecodeObjectFields would make of `object` (a
-/// top-level node whose class hash and ID are used) and those bits, without making it. Each
-/// value is read into one scratch node, written and dropped. `reader` stands after the
-/// object's class hash and ID; `budget` is counted as the decode counts it. Fails where either
-/// the decode or the writer would, with part of the block in `out`.
-[[nodiscard]] bool WriteObjectFromStream(const ValueNode& object, const ClassType& class_type,
+/// text WriteObject appends for the object with ID `object_id` that DecodeObjectFields would
+/// make of those bits, without making it. Each value is read into one scratch node, written
+/// and dropped. `reader` stands after the object's class hash and ID; `budget` is counted as
+/// the decode counts it. Fails where either the decode or the writer would, with part of the
+/// block in `out`.
+[[nodiscard]] bool WriteObjectFromStream(uint32_t object_id, const ClassType& class_type,
                                          BitReader& reader, DecodeBudget& budget,
                                          CStringBufferA& out, CStringBufferA& value_scratch,
                                          const TypeRegistry& registry,

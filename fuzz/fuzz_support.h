@@ -91,8 +91,8 @@ inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* n
     }
     stream.Read(32);
     stream.Read(32);
-    FuzzCheck(WriteObjectFromStream(*object, *class_type, stream, budget, streamed, value_scratch,
-                                    registry, core_types, comment_scratch) &&
+    FuzzCheck(WriteObjectFromStream(object->name, *class_type, stream, budget, streamed,
+                                    value_scratch, registry, core_types, comment_scratch) &&
               !stream.failed);
   }
   FuzzCheck(text.length - start == streamed.length &&

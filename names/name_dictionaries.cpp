@@ -130,12 +130,12 @@ bool ObjectClassIndex::Build(const ObjectIdTable& objects) {
   return true;
 }
 
-bool ObjectClassIndex::Build(const ValueObjectList& objects) {
-  if (!Reset(objects.count)) {
+bool ObjectClassIndex::Build(const std::vector<ScannedObject>& objects) {
+  if (objects.size() > UINT32_MAX || !Reset(static_cast<uint32_t>(objects.size()))) {
     return false;
   }
-  for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-    Enter(object->name, object->type_hash);
+  for (const ScannedObject& object : objects) {
+    Enter(object.id, object.class_hash);
   }
   return true;
 }

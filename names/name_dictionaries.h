@@ -34,6 +34,7 @@
 #include <optional>
 #include <vector>
 
+#include "bin/bin_file.h"
 #include "bin/value_node.h"
 #include "foundation/byte_buffer.h"
 #include "foundation/hash_table.h"
@@ -101,9 +102,9 @@ class ObjectClassIndex {
   /// Indexes every entry of `objects` that holds an object (ID 0 excepted: a pointer of 0 is
   /// null and never looked up). False, leaving the index empty, when memory runs out.
   [[nodiscard]] bool Build(const ObjectIdTable& objects);
-  /// The same for the objects of a list, by their IDs (`name`): where IDs repeat, the later
-  /// object's class is kept, as an ObjectIdTable filled in list order keeps the later object.
-  [[nodiscard]] bool Build(const ValueObjectList& objects);
+  /// The same for scanned objects: where IDs repeat, the later object's class is kept, as an
+  /// ObjectIdTable filled in stream order keeps the later object.
+  [[nodiscard]] bool Build(const std::vector<ScannedObject>& objects);
   /// Reads the slot where the search for `id` begins and returns its first word, so that a
   /// Find a little later finds the slot (and its page) in the caches. Changes nothing. Reads of
   /// many IDs in a row overlap each other where the searches one by one would each wait; a

@@ -398,54 +398,46 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
   ASSERT_EQ(WriteBinFile(loaded, types, core_.table, objects, again), BinWriteResult::kOk);
   EXPECT_EQ(Bytes(again), file);
 
-  // The two-pass reading: the scan keeps only top-level nodes, the second pass brings each
-  // object's fields back, one object at a time.
+  // The two-pass reading: the scan keeps each object's class hash and ID, the second pass
+  // brings each object's fields back, one object at a time.
   uint32_t offset = 0;
   ASSERT_EQ(LoadBinTypes(file.data(), static_cast<uint32_t>(file.size()), loaded, offset),
             BinLoadResult::kOk);
   const uint32_t stream_size = static_cast<uint32_t>(file.size()) - offset;
-  OwnedObjectList scanned;
-  ObjectIdTable scanned_ids;
+  std::vector<ScannedObject> scanned = {{1, 2}};  // emptied by the scan
   BitReader scan(file.data() + offset, stream_size);
-  ASSERT_TRUE(ScanObjects(scan, loaded, core_.table, scanned, scanned_ids));
-  ASSERT_EQ(scanned.count, objects_.count);
-  EXPECT_EQ(scanned_ids.count(), ids.count());
-  for (const ValueNode* object = scanned.head; object != nullptr; object = object->next) {
-    EXPECT_EQ(object->payload.children.count, 0u);
-  }
+  ASSERT_TRUE(ScanObjects(scan, loaded, core_.table, scanned));
+  ASSERT_EQ(scanned.size(), objects_.count);
   const ValueNode* original = objects_.head;
   BitReader second(file.data() + offset, stream_size);
-  for (ValueNode* object = scanned.head; object != nullptr; object = object->next) {
-    EXPECT_EQ(second.Read(32), object->type_hash);
-    EXPECT_EQ(second.Read(32), object->name);
-    ASSERT_TRUE(
-        DecodeObjectFields(*object, loaded, core_.table, *loaded.Find(object->type_hash), second));
-    ExpectSameTree(*original, *object);
-    ReleaseValue(*object);
+  for (const ScannedObject& object : scanned) {
+    EXPECT_EQ(object.class_hash, original->type_hash);
+    EXPECT_EQ(object.id, original->name);
+    EXPECT_EQ(second.Read(32), object.class_hash);
+    EXPECT_EQ(second.Read(32), object.id);
+    ValueNode* decoded = NewObjectValue(object.class_hash, object.id);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_TRUE(
+        DecodeObjectFields(*decoded, loaded, core_.table, *loaded.Find(object.class_hash), second));
+    ExpectSameTree(*original, *decoded);
+    ReleaseObject(decoded);
     original = original->next;
   }
   EXPECT_EQ(original, nullptr);
 
-  // Scanning (with or without the ID table) fails exactly where loading fails, and stops at
-  // the same bit, wherever the stream is cut.
+  // Scanning fails exactly where loading fails, and stops at the same bit, wherever the stream
+  // is cut; a failed scan keeps nothing.
   for (uint32_t length = 0; length <= stream_size; ++length) {
     SCOPED_TRACE(length);
     OwnedObjectList full_objects;
-    OwnedObjectList scan_objects;
-    OwnedObjectList bare_objects;
     ObjectIdTable full_ids;
-    ObjectIdTable scan_ids;
+    std::vector<ScannedObject> scan_objects;
     BitReader full_reader(file.data() + offset, length);
     BitReader scan_reader(file.data() + offset, length);
-    BitReader bare_reader(file.data() + offset, length);
     const bool full = LoadObjects(full_reader, loaded, core_.table, full_objects, full_ids);
-    ASSERT_EQ(ScanObjects(scan_reader, loaded, core_.table, scan_objects, scan_ids), full);
-    ASSERT_EQ(ScanObjects(bare_reader, loaded, core_.table, bare_objects), full);
+    ASSERT_EQ(ScanObjects(scan_reader, loaded, core_.table, scan_objects), full);
     EXPECT_EQ(scan_reader.position, full_reader.position);
-    EXPECT_EQ(bare_reader.position, full_reader.position);
-    EXPECT_EQ(scan_objects.count, full_objects.count);
-    EXPECT_EQ(bare_objects.count, full_objects.count);
-    EXPECT_EQ(scan_ids.count(), full_ids.count());
+    EXPECT_EQ(scan_objects.size(), full_objects.count);
   }
 }
 
@@ -457,8 +449,7 @@ namespace {
 // alike (a cHash with the same bits is not one), and where each object's pointers begin.
 TEST_F(BinFileTest, ScanNotesEveryPointerInStreamOrder) {
   const uint32_t inner = NameHash("cInner");
-  ASSERT_NE(AddClass(registry_, "cInner", {{"Ref", kCPointerHash}, {"Hash", kCHashHash}}),
-            nullptr);
+  ASSERT_NE(AddClass(registry_, "cInner", {{"Ref", kCPointerHash}, {"Hash", kCHashHash}}), nullptr);
   ASSERT_NE(AddClass(registry_, "cOuter",
                      {{"Target", kCPointerHash},
                       {"Refs", kCPointerHash, -1},
@@ -496,11 +487,11 @@ TEST_F(BinFileTest, ScanNotesEveryPointerInStreamOrder) {
   }
   ASSERT_FALSE(writer.failed);
 
-  OwnedObjectList scanned;
+  std::vector<ScannedObject> scanned;
   PointerLog pointers;
   BitReader reader(stream.data, stream.size);
   ASSERT_TRUE(ScanObjects(reader, registry_, core_.table, scanned, &pointers));
-  EXPECT_EQ(scanned.count, 3u);
+  EXPECT_EQ(scanned.size(), 3u);
   EXPECT_TRUE(pointers.complete);
   EXPECT_EQ(pointers.ids, expected_ids);
   EXPECT_EQ(pointers.object_starts, expected_starts);

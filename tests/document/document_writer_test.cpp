@@ -71,8 +71,9 @@ class DocumentWriterTest : public ::testing::Test {
     BitReader reader(data, size);
     DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
     CStringBufferA out;
-    if (class_type == nullptr || !WriteObjectFromStream(header, *class_type, reader, budget, out,
-                                                        value_, registry_, core_.table, comment_)) {
+    if (class_type == nullptr ||
+        !WriteObjectFromStream(header.name, *class_type, reader, budget, out, value_, registry_,
+                               core_.table, comment_)) {
       comment_.Empty();
       return "<failed>";
     }

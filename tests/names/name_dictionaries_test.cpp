@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "bin/bin_file.h"
 #include "bin/value_node.h"
 #include "foundation/name_hash.h"
 #include "foundation/path.h"
@@ -319,16 +320,14 @@ TEST_F(ResolveNameTest, ObjectClassIndexAnswersAsTheTable) {
     EXPECT_FALSE(index.Find(id, class_hash)) << id;
   }
 
-  // Built from the same objects as a list, in the order the table was filled, the index
+  // Built from the same objects as scanned, in the order the table was filled, the index
   // gives the same answers: the later of two objects with one ID stands.
-  ValueObjectList list;
-  for (ValueNode* object : made_) {
-    ASSERT_TRUE(list.Append(object));
+  std::vector<ScannedObject> scanned;
+  for (const ValueNode* object : made_) {
+    scanned.push_back(ScannedObject{object->type_hash, object->name});
   }
   ObjectClassIndex from_list;
-  const bool built = from_list.Build(list);
-  list.Init();  // the fixture releases the objects
-  ASSERT_TRUE(built);
+  ASSERT_TRUE(from_list.Build(scanned));
   for (const ValueNode* object : made_) {
     uint32_t from_table = 0, from_objects = 0;
     const bool in_table = index.Find(object->name, from_table);
