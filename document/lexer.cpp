@@ -137,7 +137,7 @@ void AppendBytes(CStringBufferA& out, const char* bytes, uint32_t count) {
     out.Append(bytes, count);  // no room was made: Append takes the failure path
     return;
   }
-  std::memcpy(out.data + out.length, bytes, count);
+  CopyBytes(out.data + out.length, bytes, count);
   out.length += count;
   out.data[out.length] = '\0';
 }
