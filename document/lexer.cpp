@@ -151,6 +151,19 @@ void ClearText(CStringBufferA& out) {
   }
 }
 
+// Replaces the text of a token buffer by `count` bytes. A token almost always fits the storage
+// the buffer already has, and then costs one short copy.
+void SetText(CStringBufferA& out, const char* bytes, uint32_t count) {
+  if (count < out.capacity) {
+    CopyBytes(out.data, bytes, count);
+    out.data[count] = '\0';
+    out.length = count;
+    return;
+  }
+  ClearText(out);
+  AppendBytes(out, bytes, count);
+}
+
 // Moves the position past bytes of class `mask`.
 void SkipRun(Lexer& lexer, uint8_t mask) {
   const char* const data = LexerText(lexer);
@@ -354,14 +367,19 @@ bool ReadEscape(Lexer& lexer, CStringBufferA& out, uint32_t start_line,
 // the value and counts as a new line; an unterminated token is reported at its opening line.
 TokenKind ReadQuoted(Lexer& lexer, uint32_t quote, CStringBufferA& out,
                      const char* unterminated_message, TokenKind kind) {
-  ClearText(out);
   const uint32_t start_line = lexer.line;
   const uint8_t run_mask = quote == '"' ? kStringRunByte : kNameRunByte;
   const auto quote_byte = static_cast<uint8_t>(quote);
-  for (;;) {
+  for (bool first_run = true;; first_run = false) {
     const uint32_t run_start = lexer.position;
     SkipLongRun(lexer, run_mask, quote_byte, '\\', '\n');
-    AppendBytes(out, LexerText(lexer) + run_start, lexer.position - run_start);
+    const char* const run = LexerText(lexer) + run_start;
+    const uint32_t run_length = lexer.position - run_start;
+    if (first_run) {
+      SetText(out, run, run_length);
+    } else {
+      AppendBytes(out, run, run_length);
+    }
     if (lexer.position < LexerTextLength(lexer) &&
         static_cast<uint8_t>(LexerText(lexer)[lexer.position]) == quote) {
       ++lexer.position;  // the usual end of a run: the closing quote
@@ -536,8 +554,7 @@ TokenKind ReadIdentifier(Lexer& lexer, uint32_t c) {
   // The two keywords, without KeywordKind's walk over the token table.
   if (length == 4 && std::memcmp(text, "true", 4) == 0) return TokenKind::kTrue;
   if (length == 5 && std::memcmp(text, "false", 5) == 0) return TokenKind::kFalse;
-  ClearText(lexer.identifier_value);
-  AppendBytes(lexer.identifier_value, text, length);
+  SetText(lexer.identifier_value, text, length);
   return TokenKind::kIdentifier;
 }
 
