@@ -182,7 +182,7 @@ uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
   const CStringBufferA& text = ctx.value_scratch;
   // The reader unescapes the double-quoted text once and then reads the name in it, whose own
   // escapes would be undone a second time: give such a name one more level of escapes.
-  if (value.kind == kCHashHash && std::memchr(text.data, '\\', text.length) != nullptr) {
+  if (value.kind == kCHashHash && FindByte(text.data, text.length, '\\') != nullptr) {
     TStringBufferA<256> escaped;
     FormatEscapedString(escaped, text.data);
     return AppendQuotedValue(ctx, escaped.data, escaped.length);
@@ -476,10 +476,9 @@ void WriteIndent(uint32_t level, CStringBufferA& out) {
 }
 
 void WriteTrailingComment(CStringBufferA& comment, CStringBufferA& out) {
-  const void* nul = std::memchr(comment.data, '\0', comment.length);
-  const uint32_t length = nul == nullptr
-                              ? comment.length
-                              : static_cast<uint32_t>(static_cast<const char*>(nul) - comment.data);
+  const char* nul = FindByte(comment.data, comment.length, '\0');
+  const uint32_t length =
+      nul == nullptr ? comment.length : static_cast<uint32_t>(nul - comment.data);
   if (length == 0) {
     comment.Empty();
     return;

@@ -135,9 +135,8 @@ void BitReader::ReadBitString(CStringBufferA& target) {
   }
   out[count] = '\0';
   position += count * 8;
-  const void* nul = std::memchr(out, 0, count);
-  target.length =
-      nul != nullptr ? static_cast<uint32_t>(static_cast<const char*>(nul) - out) : count;
+  const char* nul = FindByte(out, count, '\0');
+  target.length = nul != nullptr ? static_cast<uint32_t>(nul - out) : count;
   if (count < length) failed = true;
 }
 

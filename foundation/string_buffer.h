@@ -77,6 +77,20 @@ inline void CopyBytes(char* to, const char* from, size_t count) {
   }
 }
 
+/// The first of `count` bytes at `text` that equals `c`, or null. Short texts are searched here,
+/// where a call of the library's search would cost more than the search.
+inline const char* FindByte(const char* text, size_t count, char c) {
+  if (count > 32) {
+    return static_cast<const char*>(std::memchr(text, c, count));
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (text[i] == c) {
+      return text + i;
+    }
+  }
+  return nullptr;
+}
+
 /// Growable 8-bit text. Fields are public in their fixed order; use the operations to change them.
 class CStringBufferA {
  public:

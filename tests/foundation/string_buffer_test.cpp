@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -145,6 +146,21 @@ TEST(CopyBytesTest, CopiesExactlyTheBytesAskedFor) {
     EXPECT_EQ(text.length, count + 1);
     EXPECT_EQ(text.data[0], 'x');
     EXPECT_EQ(std::string(text.data + 1), std::string(from.data(), count)) << count;
+  }
+}
+
+// Short and long texts alike: the first match, wherever it stands, and none when absent.
+TEST(FindByteTest, FindsTheFirstMatchAsMemchrDoes) {
+  for (size_t count = 0; count <= 70; ++count) {
+    std::vector<char> text(count, 'a');
+    EXPECT_EQ(FindByte(text.data(), count, 'b'), nullptr) << count;
+    for (size_t at = 0; at < count; ++at) {
+      text[at] = 'b';
+      if (at + 1 < count) text[count - 1] = 'b';  // a later match does not count
+      EXPECT_EQ(FindByte(text.data(), count, 'b'), text.data() + at) << count << " " << at;
+      EXPECT_EQ(FindByte(text.data(), count, 'b'), std::memchr(text.data(), 'b', count));
+      std::fill(text.begin(), text.end(), 'a');
+    }
   }
 }
 
