@@ -56,8 +56,10 @@ constexpr uint32_t kMantissaMask = 0x007FFFFFu;
 constexpr uint32_t kMantissaBits = 23;
 constexpr uint32_t kLargestExponentField = 254;
 
+// Every `out` below has room for kFloatTextCapacity bytes.
+
 // Writes the "%.*G" text of `value` and returns its length. No NaN or infinity gets here.
-uint32_t FormatWithPrecision(double value, int precision, char (&out)[kFloatTextCapacity]) {
+uint32_t FormatWithPrecision(double value, int precision, char* out) {
   const std::to_chars_result result = std::to_chars(out, out + kFloatTextCapacity - 1, value,
                                                     std::chars_format::general, precision);
   const uint32_t length = static_cast<uint32_t>(result.ptr - out);
@@ -81,7 +83,7 @@ bool ReadsBackTo(const char* text, uint32_t length, uint32_t bits) {
 }
 
 // The defining search, for the floats the shortest digits do not settle. Finite values only.
-uint32_t FormatBySearch(float value, char (&out)[kFloatTextCapacity]) {
+uint32_t FormatBySearch(float value, char* out) {
   const uint32_t bits = std::bit_cast<uint32_t>(value);
   const double wide = value;
   uint32_t length = 0;
@@ -192,38 +194,64 @@ bool NearMidpoint(const ScaledFloat<Word>& s, uint32_t magnitude_bits) {
          ScaledNearWhole(s, s.upper.remainder, scale);
 }
 
-constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (uint32_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
+// Up to nine decimal digits as text, most significant first: `low` holds the first eight (the
+// first in its lowest byte), `high` the ninth; every byte past the last digit is zero. Kept in
+// registers and written with whole-word stores: the digits of a float are built and placed
+// without reading back bytes that were only just stored one or two at a time.
+struct DigitText {
+  uint64_t low;
+  uint64_t high;
+  uint32_t count;
+};
 
-// Writes the 7 to 9 digits of 10^6 <= number < 2 x 10^8 at the start of `digits`, whose bytes
-// after them must be zeros and stay so, and returns their count.
-inline uint32_t WriteSevenToNineDigits(uint32_t number, char (&digits)[kFloatDigitsCapacity]) {
-  // All nine places, leading zeros included, then the significant ones moved to the front.
-  char nine[kFloatDigitsCapacity] = {};
-  const uint32_t high = number / 10000 % 10000, low = number % 10000;
-  nine[0] = static_cast<char>('0' + number / 100000000);
-  std::memcpy(nine + 1, &kDigitPairs[2 * (high / 100)], 2);
-  std::memcpy(nine + 3, &kDigitPairs[2 * (high % 100)], 2);
-  std::memcpy(nine + 5, &kDigitPairs[2 * (low / 100)], 2);
-  std::memcpy(nine + 7, &kDigitPairs[2 * (low % 100)], 2);
-  const uint32_t count = 7 + (number >= 10000000) + (number >= 100000000);
-  std::memcpy(digits, nine + 9 - count, 9 + 2);  // and the two zeros after a count of 7
-  return count;
+// The eight decimal digits of n < 10^8, leading zeros included, one per byte (0 to 9), the most
+// significant in the lowest byte. Each step splits every lane of the word in two at once: four
+// digits and four, then two and two, then one and one (a quotient by 100 or 10 is a product
+// and a shift, exact for these lane values, and no lane's product reaches the next lane's
+// bits that are kept).
+inline uint64_t EightDigitValues(uint32_t n) {
+  const uint64_t upper = n / 10000;
+  uint64_t lanes = upper | ((n - upper * 10000) << 32);
+  uint64_t quotients = ((lanes * 5243) >> 19) & 0x0000007F0000007Fu;
+  lanes = quotients | ((lanes - quotients * 100) << 16);
+  quotients = ((lanes * 103) >> 10) & 0x000F000F000F000Fu;
+  return quotients | ((lanes - quotients * 10) << 8);
+}
+
+// Stores the eight bytes of `word`, lowest first, at `p`.
+inline void StoreWord(char* p, uint64_t word) {
+  for (int i = 0; i < 8; ++i) {
+    p[i] = static_cast<char>(word >> (8 * i));
+  }
+}
+
+// The text of 10^6 <= number < 2 x 10^8 (7 to 9 digits) without its trailing zeros.
+inline DigitText DigitsOf(uint32_t number) {
+  const uint32_t leading = number >= 100000000 ? 1 : 0;  // a ninth digit, 1, before the eight
+  uint64_t values = EightDigitValues(number - leading * 100000000);
+  uint32_t in_word = 8;
+  if (number < 10000000) {  // seven digits: the eight start with a zero
+    values >>= 8;
+    in_word = 7;
+  }
+  // Trailing zero digits are the word's highest bytes (all eight when the ninth digit leads).
+  const uint32_t zeros =
+      (values == 0 ? 8 : static_cast<uint32_t>(std::countl_zero(values)) / 8) - (8 - in_word);
+  const uint32_t kept = in_word - zeros;
+  uint64_t text = values + 0x3030303030303030u;
+  text = kept == 0 ? 0 : text & (~uint64_t{0} >> (64 - 8 * kept));
+  if (leading == 0) {
+    return DigitText{text, 0, kept};
+  }
+  return DigitText{'1' | (text << 8), text >> 56, kept + 1};
 }
 
 // The shortest digits of a scaled float that is not a power of two (its midpoints are then
 // equally far from it). `even` tells whether m is even: then a number on a midpoint reads back
-// to this float (ties to even), otherwise to the neighbour. Writes the digits and returns
-// their count.
+// to this float (ties to even), otherwise to the neighbour. Returns the digits and sets
+// `exponent` so that the value reads d1.d2...dn x 10^exponent.
 template <typename Word>
-inline uint32_t ShortestDigits(const ScaledFloat<Word>& s, bool even,
-                               char (&digits)[kFloatDigitsCapacity], int32_t& exponent) {
+inline DigitText ShortestDigits(const ScaledFloat<Word>& s, bool even, int32_t& exponent) {
   // Less than 10 units wide, the interval between the midpoints holds at most one multiple of
   // ten; when it does, that number has the fewest digits and is the only one with so few.
   const uint32_t ten = s.upper.quotient - s.upper.quotient % 10;
@@ -241,10 +269,9 @@ inline uint32_t ShortestDigits(const ScaledFloat<Word>& s, bool even,
     number = center.quotient;
     if (twice > s.denominator || (twice == s.denominator && (number & 1) != 0)) ++number;
   }
-  uint32_t count = WriteSevenToNineDigits(number, digits);
-  exponent = s.exponent + static_cast<int32_t>(count) - 1;
-  while (digits[count - 1] == '0') digits[--count] = '\0';
-  return count;
+  const uint32_t length = 7 + (number >= 10000000) + (number >= 100000000);
+  exponent = s.exponent + static_cast<int32_t>(length) - 1;
+  return DigitsOf(number);
 }
 
 // The shortest digits taken from std::to_chars(float), "d[.ddd]e[+-]dd", for the floats not
@@ -288,16 +315,17 @@ const std::array<ShortText, kLargestExponentField + 1>& PowerOfTwoTexts() {
 }
 
 // Writes "%.*G" of d1.d2...dn x 10^exponent for precision max(n, 6), with trailing zeros
-// dropped (the shortest digits end in a non-zero digit, so there are none to drop). The
-// fixed-size copies move up to 8 bytes past the last digit, which are zeros in `digits` and
-// cut off or overwritten afterwards in the text; `p` has room for 24 bytes. Returns the end of
-// the text.
-char* WriteGeneral(char* p, const char (&digits)[kFloatDigitsCapacity], int count, int exponent) {
+// dropped (the shortest digits end in a non-zero digit, so there are none to drop). Whole words
+// are stored up to 16 bytes past the start of the digits and cut off or overwritten afterwards;
+// `p` has room for 24 bytes. Returns the end of the text.
+char* WriteGeneral(char* p, const DigitText& digits, int exponent) {
+  const int count = static_cast<int>(digits.count);
+  const Wide all = digits.low | (static_cast<Wide>(digits.high) << 64);
   const int precision = std::max(count, kFewestDigits);
   if (exponent < -4 || exponent >= precision) {
-    p[0] = digits[0];
+    p[0] = static_cast<char>(digits.low);
     p[1] = '.';
-    std::memcpy(p + 2, digits + 1, 8);
+    StoreWord(p + 2, static_cast<uint64_t>(all >> 8));
     p += count == 1 ? 1 : count + 1;
     p[0] = 'E';
     p[1] = exponent < 0 ? '-' : '+';
@@ -307,23 +335,25 @@ char* WriteGeneral(char* p, const char (&digits)[kFloatDigitsCapacity], int coun
     return p + 4;
   }
   if (exponent < 0) {
-    std::memcpy(p, "0.000", 5);
-    p += 1 - exponent;  // "0." and -exponent - 1 zeros
-    std::memcpy(p, digits, 16);
+    StoreWord(p, 0x303030302E30u);  // "0.0000", of which "0." and -exponent - 1 zeros stay
+    p += 1 - exponent;
+    StoreWord(p, digits.low);
+    p[8] = static_cast<char>(digits.high);
     return p + count;
   }
   const int integer_digits = exponent + 1;  // at most 9
-  std::memcpy(p, digits, 16);
+  StoreWord(p, digits.low);
+  StoreWord(p + 8, digits.high);
   if (count <= integer_digits) {
-    std::memset(p + count, '0', 8);
+    StoreWord(p + count, 0x3030303030303030u);
     return p + integer_digits;
   }
   p[integer_digits] = '.';
-  std::memcpy(p + integer_digits + 1, digits + integer_digits, 8);
+  StoreWord(p + integer_digits + 1, static_cast<uint64_t>(all >> (8 * integer_digits)));
   return p + count + 1;
 }
 
-uint32_t CopyWord(const char* word, char (&out)[kFloatTextCapacity]) {
+uint32_t CopyWord(const char* word, char* out) {
   const uint32_t length = static_cast<uint32_t>(std::strlen(word));
   std::memcpy(out, word, length + 1);
   return length;
@@ -337,16 +367,14 @@ bool ContinuesIdentifier(char c) {
 // Writes the text of a normal float from kSmallestScaledField on, not a power of two, at `p`
 // (after its sign in `out`) and returns the length of `out`.
 template <typename Word>
-uint32_t FormatScaled(float value, uint32_t magnitude_bits, char* p,
-                      char (&out)[kFloatTextCapacity]) {
+uint32_t FormatScaled(float value, uint32_t magnitude_bits, char* p, char* out) {
   const ScaledFloat<Word> scaled = Scale<Word>(magnitude_bits);
   if (NearMidpoint(scaled, magnitude_bits)) {
     return FormatBySearch(value, out);
   }
-  char digits[kFloatDigitsCapacity] = {};
   int32_t exponent = 0;
-  const uint32_t count = ShortestDigits(scaled, (magnitude_bits & 1) == 0, digits, exponent);
-  p = WriteGeneral(p, digits, static_cast<int>(count), exponent);
+  const DigitText digits = ShortestDigits(scaled, (magnitude_bits & 1) == 0, exponent);
+  p = WriteGeneral(p, digits, exponent);
   *p = '\0';
   return static_cast<uint32_t>(p - out);
 }
@@ -355,9 +383,8 @@ bool InNarrowRange(uint32_t exponent_field) {
   return exponent_field >= kFirstNarrowField && exponent_field <= kLastNarrowField;
 }
 
-}  // namespace
-
-uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]) {
+// FormatFloat into `out`, which has room for kFloatTextCapacity bytes.
+uint32_t FormatFloatAt(float value, char* out) {
   const uint32_t bits = std::bit_cast<uint32_t>(value);
   const bool negative = (bits & kSignBit) != 0;
   const uint32_t magnitude_bits = bits & ~kSignBit;
@@ -385,6 +412,12 @@ uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]) {
                                        : FormatScaled<Wide>(value, magnitude_bits, p, out);
 }
 
+}  // namespace
+
+uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]) {
+  return FormatFloatAt(value, out);
+}
+
 uint32_t ShortestFloatDigits(float value, char (&digits)[kFloatDigitsCapacity], int32_t& exponent) {
   const uint32_t magnitude_bits = std::bit_cast<uint32_t>(value) & ~kSignBit;
   const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
@@ -394,15 +427,25 @@ uint32_t ShortestFloatDigits(float value, char (&digits)[kFloatDigitsCapacity], 
     return ShortestDigitsByLibrary(std::bit_cast<float>(magnitude_bits), digits, exponent);
   }
   const bool even = (magnitude_bits & 1) == 0;
-  return InNarrowRange(exponent_field)
-             ? ShortestDigits(Scale<uint64_t>(magnitude_bits), even, digits, exponent)
-             : ShortestDigits(Scale<Wide>(magnitude_bits), even, digits, exponent);
+  const DigitText text = InNarrowRange(exponent_field)
+                             ? ShortestDigits(Scale<uint64_t>(magnitude_bits), even, exponent)
+                             : ShortestDigits(Scale<Wide>(magnitude_bits), even, exponent);
+  StoreWord(digits, text.low);
+  digits[8] = static_cast<char>(text.high);
+  return text.count;
 }
 
 void AppendFloat(CStringBufferA& out, float value) {
-  char text[kFloatTextCapacity];
-  const uint32_t length = FormatFloat(value, text);
-  out.Append(text, length);
+  // Straight into the buffer when it has the room: a copy would read back bytes that were
+  // only just stored, and wait for them.
+  out.ReserveForAppend(uint64_t{out.length} + kFloatTextCapacity);
+  if (out.capacity - out.length < kFloatTextCapacity) {
+    char text[kFloatTextCapacity];
+    const uint32_t length = FormatFloatAt(value, text);
+    out.Append(text, length);
+    return;
+  }
+  out.length += FormatFloatAt(value, out.data + out.length);
 }
 
 uint32_t MatchFloatWord(const char* text, float& value) {
