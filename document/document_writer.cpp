@@ -360,11 +360,12 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
 }
 
 // The block of one class value: "{", its fields one level deeper, then `level` TABs and "}".
-// The opening brace is written at `brace_level`.
+// The opening brace is written at `brace_level`. A class registered under a built-in value
+// type's hash fails, as its value would be made a primitive by the decode.
 [[nodiscard]] bool StreamClassValue(StreamContext& s, const ClassType& nested, uint32_t brace_level,
                                     uint32_t level, uint32_t depth) {
   CStringBufferA& out = s.write.out;
-  return depth < kMaxNestingDepth && TakeNode(s.budget) &&
+  return depth < kMaxNestingDepth && !IsCoreTypeHash(nested.name_hash) && TakeNode(s.budget) &&
          AppendLine(out, brace_level, "{\r\n", 3) &&
          StreamFields(s, nested, level + 1, depth + 1) && AppendLine(out, level, "}\r\n", 3);
 }

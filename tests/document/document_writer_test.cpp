@@ -207,6 +207,32 @@ TEST_F(DocumentWriterTest, FromTheStreamFailsWhereTheDecodeFails) {
   }
 }
 
+// A class registered under the hash of a built-in value type that has no core type is found
+// as a class, but the decode makes its value a primitive and fails; so does the stream. An
+// empty array of it needs no element and passes in both.
+TEST_F(DocumentWriterTest, FromTheStreamRefusesAClassUnderABuiltInHash) {
+  ClassTypePtr odd = MakeClassType();
+  ASSERT_NE(odd, nullptr);
+  odd->name.Assign("cOdd");
+  odd->name_hash = kUnnamedStringHashA;
+  ASSERT_NE(registry_.Add(std::move(odd)), nullptr);
+  AddClass(registry_, "cHolder", {{"Part", kUnnamedStringHashA}});
+  AddClass(registry_, "cArrayHolder", {{"Parts", kUnnamedStringHashA, -1}});
+  Object holder("cHolder", 3);
+  EXPECT_FALSE(Decodes(*holder.node, nullptr, 0));
+  EXPECT_EQ(WriteFromBits(*holder.node, nullptr, 0), "<failed>");
+  Object array_holder("cArrayHolder", 4);
+  for (const uint32_t elements : {0u, 1u}) {
+    SCOPED_TRACE(elements);
+    ByteBuffer bits;
+    BitWriter writer(bits);
+    writer.WriteVarUInt(elements);
+    const bool decodes = Decodes(*array_holder.node, bits.data, bits.size);
+    EXPECT_EQ(decodes, elements == 0);
+    EXPECT_EQ(WriteFromBits(*array_holder.node, bits.data, bits.size) != "<failed>", decodes);
+  }
+}
+
 // The same class nesting the decoder takes and no deeper: cNode { next: cNode[] } with one
 // element per level, as the counts 1, 1, ..., 1, 0.
 TEST_F(DocumentWriterTest, FromTheStreamNestsAsDeepAsTheDecoder) {
