@@ -81,16 +81,26 @@ class TextOutput {
   bool failed_ = false;
 };
 
-// Enters every scanned object in `ids` by its ID, in stream order, each as a top-level node of
-// `nodes` (its class hash and ID). False when a node or a table entry cannot be had.
-bool EnterObjectIds(const std::vector<ScannedObject>& objects, ValueObjectList& nodes,
-                    ObjectIdTable& ids) {
-  for (const ScannedObject& object : objects) {
+// What the first pass leaves for the second and for the pointer comments. The dictionaries
+// borrow the index or the ID table, so it is declared before them.
+struct ScanResult {
+  std::vector<ScannedObject> objects;  // class hash and ID of each object, in stream order
+  PointerLog pointers;                 // every cPointer value, for reading index slots ahead
+  ObjectClassIndex object_classes;     // ID -> class, for the pointer comments
+  bool indexed = false;                // object_classes was built
+  ObjectIdTable ids;                   // answers the comments instead when the index was not
+  OwnedObjectList nodes;               // the top-level nodes `ids` points at
+};
+
+// Enters every scanned object in the result's ID table, in stream order, each as a top-level
+// node (its class hash and ID). False when a node or a table entry cannot be had.
+bool EnterObjectIds(ScanResult& scan) {
+  for (const ScannedObject& object : scan.objects) {
     ValueNode* node = NewObjectValue(object.class_hash, object.id);
-    if (!nodes.Append(node)) {
+    if (!scan.nodes.Append(node)) {
       return false;
     }
-    ValueNode** entry = ids.FindOrInsert(object.id, true);
+    ValueNode** entry = scan.ids.FindOrInsert(object.id, true);
     if (entry == nullptr) {
       return false;
     }
@@ -101,26 +111,24 @@ bool EnterObjectIds(const std::vector<ScannedObject>& objects, ValueObjectList& 
 
 // Reads the input and checks its types and objects, printing the progress lines and the failure
 // message of the phase that fails. The file's bytes stay in `file` for the second pass. Once
-// every object is known, pointer comments look their targets' classes up in one flat index,
-// `object_classes`; without memory for it, `ids` is filled (with nodes in `nodes`) to answer
-// them instead (the later of two objects with one ID stands in either).
+// every object is known, pointer comments look their targets' classes up in one flat index;
+// without memory for it, the ID table is filled to answer them instead (the later of two
+// objects with one ID stands in either).
 bool LoadInput(const char* input, FileContent& file, TypeRegistry& registry,
-               CoreTypeTable& core_types, std::vector<ScannedObject>& objects, PointerLog& pointers,
-               ObjectClassIndex& object_classes, bool& indexed, ValueObjectList& nodes,
-               ObjectIdTable& ids, uint32_t& objects_offset) {
+               CoreTypeTable& core_types, ScanResult& scan, uint32_t& objects_offset) {
   if (!LoadBinInputTypes(input, file, registry, objects_offset)) {
     return false;
   }
   std::printf("Loading objects...\n");
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
   if (!BuildCoreTypeTable(core_types) ||
-      !ScanObjects(reader, registry, core_types, objects, &pointers)) {
+      !ScanObjects(reader, registry, core_types, scan.objects, &scan.pointers)) {
     std::printf("Failed to load objects.\n");
     return false;
   }
-  indexed = object_classes.Build(objects);
-  if (!indexed && !EnterObjectIds(objects, nodes, ids)) {
-    ids.Clear();
+  scan.indexed = scan.object_classes.Build(scan.objects);
+  if (!scan.indexed && !EnterObjectIds(scan)) {
+    scan.ids.Clear();
     std::printf("Failed to load objects.\n");
     return false;
   }
@@ -155,9 +163,9 @@ void WarmPointerTargets(const PointerLog& pointers, const ObjectClassIndex* obje
 // handing the text to `output` as it grows. The index slots that the pointer comments look up
 // are read a group of objects ahead.
 bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
-                  const CoreTypeTable& core_types, const std::vector<ScannedObject>& objects,
-                  const PointerLog& pointers, const ObjectClassIndex* object_classes,
-                  TextOutput& output) {
+                  const CoreTypeTable& core_types, const ScanResult& scan, TextOutput& output) {
+  const std::vector<ScannedObject>& objects = scan.objects;
+  const ObjectClassIndex* object_classes = scan.indexed ? &scan.object_classes : nullptr;
   CStringBufferA text;
   text.Reserve(kFlushBytes + kFlushBytes / 4);
   TStringBufferA<512> value_scratch;
@@ -167,7 +175,7 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
   FieldTypeCache types(registry, core_types);
   for (size_t index = 0; index < objects.size(); ++index) {
     if (index % kWarmObjects == 0) {
-      WarmPointerTargets(pointers, object_classes, index);
+      WarmPointerTargets(scan.pointers, object_classes, index);
     }
     reader.Read(32);  // the class hash and ID, which the scan kept
     reader.Read(32);
@@ -196,30 +204,23 @@ int RunGenText(int count, char** args, const char* exe_folder) {
 
   CoreTypeTable core_types;
   TypeRegistry registry;
-  ObjectIdTable ids;
-  OwnedObjectList object_nodes;  // only when the index cannot be built
-  ObjectClassIndex object_classes;
+  ScanResult scan;
   // Declared after the tables it borrows, so it is released before them on every path.
   NameDictionaries dictionaries;
-  LoadNameDictionaries(dictionaries, exe_folder, &registry, &ids);
+  LoadNameDictionaries(dictionaries, exe_folder, &registry, &scan.ids);
 
   FileContent file;
   uint32_t objects_offset = 0;
-  bool indexed = false;
-  std::vector<ScannedObject> objects;
-  PointerLog pointers;
-  if (!LoadInput(input, file, registry, core_types, objects, pointers, object_classes, indexed,
-                 object_nodes, ids, objects_offset)) {
+  if (!LoadInput(input, file, registry, core_types, scan, objects_offset)) {
     return kExitFailure;
   }
-  if (indexed) {
-    dictionaries.object_classes = &object_classes;
+  if (scan.indexed) {
+    dictionaries.object_classes = &scan.object_classes;
   }
 
   std::printf("Generating output...\n");
   TextOutput text_output(output.data);
-  if (!GenerateText(file, objects_offset, registry, core_types, objects, pointers,
-                    indexed ? &object_classes : nullptr, text_output)) {
+  if (!GenerateText(file, objects_offset, registry, core_types, scan, text_output)) {
     std::printf("Failed to generate output.\n");
     return kExitFailure;
   }

@@ -117,19 +117,6 @@ void ObjectClassIndex::Enter(uint32_t id, uint32_t class_hash) {
   slots_[i] = Slot{id, class_hash};
 }
 
-bool ObjectClassIndex::Build(const ObjectIdTable& objects) {
-  if (!Reset(objects.count())) {
-    return false;
-  }
-  (void)objects.ForEach([this](uint32_t id, ValueNode* const& object) {
-    if (object != nullptr) {
-      Enter(id, object->type_hash);
-    }
-    return true;
-  });
-  return true;
-}
-
 bool ObjectClassIndex::Build(const std::vector<ScannedObject>& objects) {
   if (objects.size() > UINT32_MAX || !Reset(static_cast<uint32_t>(objects.size()))) {
     return false;

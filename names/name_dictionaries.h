@@ -92,18 +92,16 @@ class TextIdTable {
 /// text names nothing and is not entered (true). False when the table cannot take an entry.
 [[nodiscard]] bool AddName(NameTable& names, const char* text);
 
-/// Object ID -> class type hash of every object of a complete object table or list, in one
-/// flat array probed linearly. Pointer comments look a class up for every reference of a
+/// Object ID -> class type hash of every object a scan found, in one flat array probed
+/// linearly. Pointer comments look a class up for every reference of a
 /// document; in a file of many objects, the object table's bucket, its chain node and the
 /// object itself are three scattered reads each time, where the index takes one. Built once
 /// the objects are all known; it does not follow later changes.
 class ObjectClassIndex {
  public:
-  /// Indexes every entry of `objects` that holds an object (ID 0 excepted: a pointer of 0 is
-  /// null and never looked up). False, leaving the index empty, when memory runs out.
-  [[nodiscard]] bool Build(const ObjectIdTable& objects);
-  /// The same for scanned objects: where IDs repeat, the later object's class is kept, as an
-  /// ObjectIdTable filled in stream order keeps the later object.
+  /// Indexes the scanned objects by ID (ID 0 excepted: a pointer of 0 is null and never looked
+  /// up); where IDs repeat, the later object's class is kept, as an ObjectIdTable filled in
+  /// stream order keeps the later object. False, leaving the index empty, when memory runs out.
   [[nodiscard]] bool Build(const std::vector<ScannedObject>& objects);
   /// Reads the slot where the search for `id` begins and returns its first word, so that a
   /// Find a little later finds the slot (and its page) in the caches. Changes nothing. Reads of
@@ -184,8 +182,8 @@ class NameDictionaries {
   /// The command's class types and loaded objects, or null.
   const TypeRegistry* class_types = nullptr;
   const ObjectIdTable* objects = nullptr;
-  /// Optional, set by a command once its object table is complete: pointer comments then take
-  /// the class of an object from here instead of the table. Borrowed like the tables.
+  /// Optional, set by a command once it knows all its objects: pointer comments then take the
+  /// class of an object from here instead of the table. Borrowed like the tables.
   const ObjectClassIndex* object_classes = nullptr;
 
  private:
