@@ -90,13 +90,6 @@ static_assert(SwitchMatchesRows(), "the storage switch and its rows disagree");
 constexpr uint32_t kArrayKind = static_cast<uint32_t>(ValueKind::kArray);
 constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
 
-// The kind a value of `type_hash` gets when `core` reads it. Compound means the core type's
-// storage form is unknown, which no value of it may have.
-uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
-  const uint32_t storage = core.StorageTypeHash() != 0 ? core.StorageTypeHash() : type_hash;
-  return IsCoreTypeHash(storage) ? StorageTypeOf(storage) : kCompoundKind;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Decoding (and measuring, when `out` is set).
 
@@ -142,9 +135,11 @@ ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_
 bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
                   const char* path, uint32_t depth);
 
-bool DecodeCoreValue(DecodeWalk& walk, const CCoreType& core, const FieldInfo& field,
+// `types` names a core type (its `core` is set).
+bool DecodeCoreValue(DecodeWalk& walk, const FieldTypes& types, const FieldInfo& field,
                      ValueNode& parent, uint32_t name) {
-  ValueNode* child = TakeChild(walk, parent, name, field.type_hash, false, core.StorageTypeHash());
+  const CCoreType& core = *types.core;
+  ValueNode* child = TakeChild(walk, parent, name, field.type_hash, false, types.core_storage);
   // A core type without a known storage form would write into a child list.
   if (child == nullptr || child->IsCompound()) {
     return false;
@@ -189,9 +184,9 @@ bool DecodeArray(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
     return true;  // nothing more in the stream, and the element type need not be known
   }
   const FieldTypes types = walk.Find(field.type_hash);
-  if (const CCoreType* core = types.core) {
+  if (types.core != nullptr) {
     for (uint32_t i = 0; i < count; ++i) {
-      if (!DecodeCoreValue(walk, *core, field, *array, 0)) {
+      if (!DecodeCoreValue(walk, types, field, *array, 0)) {
         return false;
       }
     }
@@ -215,8 +210,8 @@ bool DecodeField(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
     return DecodeArray(walk, field, parent, path, depth);
   }
   const FieldTypes types = walk.Find(field.type_hash);
-  if (const CCoreType* core = types.core) {
-    return DecodeCoreValue(walk, *core, field, parent, field.name_hash);
+  if (types.core != nullptr) {
+    return DecodeCoreValue(walk, types, field, parent, field.name_hash);
   }
   const ClassType* nested = types.nested;
   if (nested == nullptr) {
@@ -259,15 +254,15 @@ struct EncodeWalk {
 bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& class_type,
                   uint32_t depth);
 
-// `value` was checked to carry the field's type hash.
-bool EncodeCoreValue(EncodeWalk& walk, const CCoreType& core, const FieldInfo& field,
+// `value` was checked to carry the field's type hash; `types` names a core type.
+bool EncodeCoreValue(EncodeWalk& walk, const FieldTypes& types, const FieldInfo& field,
                      const ValueNode& value) {
   // The payload is read in the form the kind names; any other form would be misread.
-  const uint32_t kind = CoreValueKind(core, field.type_hash);
+  const uint32_t kind = CoreValueKind(types.core_storage, field.type_hash);
   if (kind == kCompoundKind || value.kind != kind) {
     return false;
   }
-  return core.WriteValue(walk.writer, field, value);
+  return types.core->WriteValue(walk.writer, field, value);
 }
 
 bool EncodeClassValue(EncodeWalk& walk, const ClassType& nested, const ValueNode& value,
@@ -297,7 +292,7 @@ bool EncodeArray(EncodeWalk& walk, const FieldInfo& field, const ValueNode& arra
     if (element->type_hash != field.type_hash) {
       return false;
     }
-    const bool written = core != nullptr ? EncodeCoreValue(walk, *core, field, *element)
+    const bool written = core != nullptr ? EncodeCoreValue(walk, types, field, *element)
                                          : EncodeClassValue(walk, *nested, *element, depth);
     if (!written) {
       return false;
@@ -322,7 +317,7 @@ bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& cla
     if (field.IsArray()) {
       written = EncodeArray(walk, field, *child, depth);
     } else if (const FieldTypes types = walk.types.Find(field.type_hash); types.core != nullptr) {
-      written = EncodeCoreValue(walk, *types.core, field, *child);
+      written = EncodeCoreValue(walk, types, field, *child);
     } else if (types.nested != nullptr) {
       written = EncodeClassValue(walk, *types.nested, *child, depth);
     } else {
@@ -340,6 +335,11 @@ bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& cla
 bool IsCoreTypeHash(uint32_t type_hash) { return StorageTypeOf(type_hash) != 0; }
 
 uint32_t StorageTypeOf(uint32_t type_hash) { return StorageSwitch(type_hash); }
+
+uint32_t CoreValueKind(uint32_t core_storage, uint32_t type_hash) {
+  const uint32_t kind = StorageSwitch(core_storage != 0 ? core_storage : type_hash);
+  return kind != 0 ? kind : kCompoundKind;
+}
 
 void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t storage_override) {
   std::memset(&node.payload, 0, sizeof(node.payload));

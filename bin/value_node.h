@@ -73,6 +73,10 @@ struct DecodeBudget {
 bool IsCoreTypeHash(uint32_t type_hash);
 /// The storage form (a core type hash) of a built-in value type hash, or 0 for any other hash.
 uint32_t StorageTypeOf(uint32_t type_hash);
+/// The kind a value of type `type_hash` has when its core type reads it: the storage form of
+/// `core_storage` (the core type's StorageTypeHash) or, when that is 0, of `type_hash`; the
+/// compound kind, which no such value may have, when that is not a built-in form.
+uint32_t CoreValueKind(uint32_t core_storage, uint32_t type_hash);
 
 /// Prepares `node` as a value of type `type_hash`: an empty array when `as_array` is set;
 /// otherwise, with s = `storage_override` if not 0 else `type_hash`, a primitive of storage form

@@ -74,6 +74,7 @@ uint32_t IdentifierHash(const Lexer& lexer) {
 struct FieldFacts {
   const FieldInfo* field;  // null: the slot is free
   const CCoreType* core;   // the field's core type, or null
+  uint32_t core_storage;   // core->StorageTypeHash(), asked once; 0 without a core type
   bool builtin;            // the type is a built-in value type (never a referenced type)
   bool referenced;         // the type has been entered in the referenced set
 };
@@ -130,8 +131,9 @@ class Parser {
   bool ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
                       uint32_t element);
   bool ReadObjectId(uint32_t& id);
+  // A value of the field's core type (`facts` of the field), appended to `parent`.
   ValueNode* NewPrimitive(ValueNode& parent, uint32_t name, const FieldInfo& field,
-                          const CCoreType& core);
+                          const FieldFacts& facts);
   bool Reference(uint32_t type_hash) {
     return referenced_types_.FindOrInsert(type_hash) != nullptr;
   }
@@ -186,6 +188,7 @@ FieldFacts& Parser::TypesOf(const FieldInfo& field) {
   if (slot.field != &field) {
     slot.field = &field;
     slot.core = FindCoreType(core_types_, field.type_hash);
+    slot.core_storage = slot.core != nullptr ? slot.core->StorageTypeHash() : 0;
     slot.builtin = IsCoreTypeHash(field.type_hash);
     slot.referenced = false;
   }
@@ -298,7 +301,7 @@ bool Parser::ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKin
     } else if (kind != TokenKind::kString) {
       return Fail("Expected string, got %s.", TokenName(kind));
     }
-    ValueNode* value = NewPrimitive(parent, field.name_hash, field, *core);
+    ValueNode* value = NewPrimitive(parent, field.name_hash, field, types);
     if (value == nullptr) {
       return false;
     }
@@ -357,7 +360,7 @@ bool Parser::ParseArray(ValueNode& array, const FieldInfo& field, uint32_t depth
       if (limit != kUnlimitedArray && count >= limit) {
         return Fail("Exceeded maximum array size of %d.", field.array_size);
       }
-      ValueNode* element = NewPrimitive(array, 0, field, *core);
+      ValueNode* element = NewPrimitive(array, 0, field, types);
       if (element == nullptr) {
         return false;
       }
@@ -453,9 +456,9 @@ bool Parser::ReadObjectId(uint32_t& id) {
 }
 
 ValueNode* Parser::NewPrimitive(ValueNode& parent, uint32_t name, const FieldInfo& field,
-                                const CCoreType& core) {
-  ValueNode* value = AppendChildNode(parent, nodes_.Allocate(), name, field.type_hash, false,
-                                     core.StorageTypeHash());
+                                const FieldFacts& facts) {
+  ValueNode* value =
+      AppendChildNode(parent, nodes_.Allocate(), name, field.type_hash, false, facts.core_storage);
   if (value == nullptr) {
     Fail("Failed to create value.");
     return nullptr;

@@ -26,7 +26,6 @@ constexpr uint64_t kQuotedBytesPerByte = 6;
 // U+FFFD, which stands for an invalid sequence in a trailing comment.
 constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
 
-constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
 
 struct WriteContext {
   CStringBufferA& out;
@@ -136,14 +135,6 @@ const char* ObjectName(uint32_t object_id) {
   return true;
 }
 
-// The kind a value of this field must have: the storage form its core type reads and prints.
-// Compound when the core type names no known storage form, which no value can match.
-uint32_t CoreValueKind(const CCoreType& core, uint32_t type_hash) {
-  const uint32_t storage = core.StorageTypeHash() != 0 ? core.StorageTypeHash() : type_hash;
-  const uint32_t kind = StorageTypeOf(storage);
-  return kind != 0 ? kind : kCompoundKind;
-}
-
 // Appends `"<text>"`, the trailing comment waiting in the comment buffer, and CR LF.
 [[nodiscard]] bool AppendQuotedValue(WriteContext& ctx, const char* text, uint32_t length) {
   CStringBufferA& comment = ctx.comment_scratch;
@@ -240,7 +231,7 @@ const ValueNode* InlineTarget(WriteContext& ctx, const ValueNode& pointer, uint3
   if (array.payload.children.count != 0) {
     const FieldTypes types = ctx.types.Find(field.type_hash);
     if (const CCoreType* core = types.core) {
-      const uint32_t kind = CoreValueKind(*core, field.type_hash);
+      const uint32_t kind = CoreValueKind(types.core_storage, field.type_hash);
       const bool pointers = follow_refs && field.type_hash == kCPointerHash;
       for (const ValueNode* element = array.payload.children.first; element != nullptr;
            element = element->next) {
@@ -293,7 +284,7 @@ bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& c
       }
     } else if (const FieldTypes types = ctx.types.Find(field.type_hash); types.core != nullptr) {
       const CCoreType* core = types.core;
-      if (child->kind != CoreValueKind(*core, field.type_hash)) {
+      if (child->kind != CoreValueKind(types.core_storage, field.type_hash)) {
         return false;
       }
       bool handled = false;
@@ -340,13 +331,15 @@ struct StreamContext {
 bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level, uint32_t depth);
 
 // Reads one core value and appends its text, comment and line end.
-[[nodiscard]] bool StreamCoreValue(StreamContext& s, const CCoreType& core,
+// `types` names a core type (its `core` is set).
+[[nodiscard]] bool StreamCoreValue(StreamContext& s, const FieldTypes& types,
                                    const FieldInfo& field) {
+  const CCoreType& core = *types.core;
   if (!TakeNode(s.budget)) {
     return false;
   }
   ValueNode& value = s.value;
-  InitValue(value, field.type_hash, false, core.StorageTypeHash());
+  InitValue(value, field.type_hash, false, types.core_storage);
   // A core type without a known storage form would read into a child list.
   if (value.IsCompound()) {
     return false;
@@ -379,9 +372,9 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
   }
   if (count != 0) {  // an empty array needs no element type
     const FieldTypes types = s.write.types.Find(field.type_hash);
-    if (const CCoreType* core = types.core) {
+    if (types.core != nullptr) {
       for (uint32_t i = 0; i < count; ++i) {
-        if (!AppendLine(out, level + 1, "", 0) || !StreamCoreValue(s, *core, field)) {
+        if (!AppendLine(out, level + 1, "", 0) || !StreamCoreValue(s, types, field)) {
           return false;
         }
       }
@@ -409,7 +402,7 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
       written = StreamArray(s, field, level, depth);
     } else if (const FieldTypes types = s.write.types.Find(field.type_hash);
                types.core != nullptr) {
-      written = StreamCoreValue(s, *types.core, field);
+      written = StreamCoreValue(s, types, field);
     } else if (types.nested != nullptr) {
       written = StreamClassValue(s, *types.nested, 0, level, depth);
     } else {

@@ -14,6 +14,7 @@
 struct FieldTypes {
   const CCoreType* core;
   const ClassType* nested;
+  uint32_t core_storage;  // core->StorageTypeHash(), asked once; 0 without a core type
 };
 
 /// The answers of FindCoreType and then TypeRegistry::Find for one registry and one core type
@@ -49,6 +50,8 @@ class FieldTypeCache {
     if (!entry.filled || entry.type_hash != type_hash) {
       entry.types.core = FindCoreType(core_types_, type_hash);
       entry.types.nested = entry.types.core == nullptr ? registry_.Find(type_hash) : nullptr;
+      entry.types.core_storage =
+          entry.types.core != nullptr ? entry.types.core->StorageTypeHash() : 0;
       entry.type_hash = type_hash;
       entry.filled = true;
     }
