@@ -185,6 +185,10 @@ struct PointerLog {
   std::vector<uint32_t> object_starts;  // index in `ids` of each object's first pointer
   bool complete = true;
 
+  void StartObject() noexcept { Add(object_starts, static_cast<uint32_t>(ids.size())); }
+  void AddPointer(uint32_t id) noexcept { Add(ids, id); }
+
+ private:
   void Add(std::vector<uint32_t>& list, uint32_t value) noexcept {
     if (!complete) {
       return;
@@ -195,8 +199,6 @@ struct PointerLog {
       complete = false;
     }
   }
-  void StartObject() noexcept { Add(object_starts, static_cast<uint32_t>(ids.size())); }
-  void AddPointer(uint32_t id) noexcept { Add(ids, id); }
 };
 
 /// Reads the fields of `class_type` from `reader` exactly as DecodeObjectFields does, with the
