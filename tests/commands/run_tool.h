@@ -72,9 +72,14 @@ inline ToolRun RunTool(const std::string& tool, std::initializer_list<std::strin
   startup.hStdOutput = write_end;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
-  const BOOL started =
-      CreateProcessA(tool.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  // Under Wine, with both cores busy running tests, starting a process now and then fails for
+  // a moment; a few more tries tell that apart from a tool that cannot be started at all.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt != 0) Sleep(200);
+    started = CreateProcessA(tool.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  }
   // Closed here, so reading ends when the tool (the only other holder) exits.
   CloseHandle(write_end);
   if (!started) {
