@@ -1,19 +1,56 @@
 // foundation/memory.cpp - binds the memory interface to the runtime allocator.
 #include "foundation/memory.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-void* MemoryInterface::Allocate(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A large block (a document's output stream, a node pool's block, an index) is touched all
+// over; backed by ordinary 4 KiB pages it costs a translation-cache miss on most accesses, and
+// the system's own copy of it into a file (genbin's output) walks it page by page. Linux backs
+// such memory with 2 MiB pages when asked to (not by default); elsewhere nothing changes.
+constexpr std::size_t kLargeBlockBytes = std::size_t{4} << 20;
+
+// Asks for large pages over every page the block covers. Only advice: where the system has
+// none to give, the block keeps its ordinary pages. The whole block is advised, not only the
+// 2 MiB pages inside it: advising part of a mapping splits it in three, and measured slower.
+void* AdviseLargePages(void* block, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  static const long page_bytes = sysconf(_SC_PAGESIZE);
+  if (block != nullptr && bytes >= kLargeBlockBytes && page_bytes > 0) {
+    const auto page_mask = static_cast<std::uintptr_t>(page_bytes) - 1;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = start & ~page_mask;
+    const std::uintptr_t end = (start + bytes + page_mask) & ~page_mask;
+    (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  }
+#else
+  (void)bytes;
+#endif
+  return block;
+}
+
+}  // namespace
+
+void* MemoryInterface::Allocate(std::size_t bytes) {
+  return AdviseLargePages(std::malloc(bytes == 0 ? 1 : bytes), bytes);
+}
 
 void* MemoryInterface::AllocateZeroed(std::size_t bytes) {
-  return std::calloc(bytes == 0 ? 1 : bytes, 1);
+  return AdviseLargePages(std::calloc(bytes == 0 ? 1 : bytes, 1), bytes);
 }
 
 void MemoryInterface::Free(void* block) { std::free(block); }
 
 void* MemoryInterface::Reallocate(void* block, std::size_t bytes) {
-  return std::realloc(block, bytes == 0 ? 1 : bytes);
+  return AdviseLargePages(std::realloc(block, bytes == 0 ? 1 : bytes), bytes);
 }
 
 void* MemoryInterface::AllocateOrExit(std::size_t bytes) {
