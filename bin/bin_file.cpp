@@ -134,6 +134,7 @@ bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
   objects.clear();
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
+  FieldSkipPlans plans(registry, core_types);
   const bool scanned = WalkObjects(
       reader, registry,
       [&](uint32_t class_hash, uint32_t object_id) {
@@ -149,7 +150,7 @@ bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
       },
       [&](const ClassType& class_type) {
         return ValidateObjectFields(registry, core_types, class_type, reader, &budget, &types,
-                                    pointers);
+                                    pointers, &plans);
       });
   if (!scanned) {
     objects.clear();

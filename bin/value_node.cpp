@@ -2,6 +2,7 @@
 #include "bin/value_node.h"
 
 #include <cstring>
+#include <new>
 
 #include "types/core_type_hashes.h"
 
@@ -105,6 +106,7 @@ struct DecodeWalk {
   ValueNodePool::TakeBatch* nodes = nullptr;
   FieldTypeCache* types = nullptr;  // always set
   PointerLog* pointers = nullptr;   // validation only: notes every cPointer value
+  FieldSkipPlans* plans = nullptr;  // validation only: steps over fixed-width runs
 
   FieldTypes Find(uint32_t type_hash) { return types->Find(type_hash); }
 };
@@ -220,8 +222,36 @@ bool DecodeField(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
   return DecodeClassValue(walk, *nested, field, parent, field.name_hash, path, depth);
 }
 
+// Validation with a plan: a run of fixed-width values is stepped over at once when the stream
+// and the budget hold all of it; otherwise its fields are read one by one, so that the walk
+// fails at the very value (and bit) where the decode fails.
+bool SkipFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
+                const std::vector<FieldSkipPlans::Step>& steps, const char* path, uint32_t depth) {
+  BitReader& reader = walk.reader;
+  for (const FieldSkipPlans::Step& step : steps) {
+    if (step.run && !reader.failed && walk.budget.nodes_left >= step.field_count &&
+        reader.RemainingBits() >= step.bits) {
+      walk.budget.nodes_left -= step.field_count;
+      reader.position += static_cast<uint32_t>(step.bits);
+      continue;
+    }
+    for (uint32_t i = step.first_field; i < step.first_field + step.field_count; ++i) {
+      if (!DecodeField(walk, class_type.fields[i], parent, path, depth)) {
+        return false;
+      }
+    }
+  }
+  return !reader.failed;
+}
+
 bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
                   const char* path, uint32_t depth) {
+  if (walk.plans != nullptr) {
+    if (const std::vector<FieldSkipPlans::Step>* steps =
+            walk.plans->Find(class_type, *walk.types)) {
+      return SkipFields(walk, parent, class_type, *steps, path, depth);
+    }
+  }
   TStringBufferA<64> field_path;
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
@@ -481,9 +511,48 @@ bool DecodeObjectFields(ValueNode& parent, const TypeRegistry& registry,
   });
 }
 
+const std::vector<FieldSkipPlans::Step>* FieldSkipPlans::Find(const ClassType& class_type,
+                                                              FieldTypeCache& types) {
+  const auto address = reinterpret_cast<uintptr_t>(&class_type);
+  Slot& slot = slots_[(address >> 4) & ((1u << kSlotBits) - 1)];
+  if (slot.class_type == &class_type) {
+    return &slot.steps;
+  }
+  // A slot, once filled, never changes: a walk may be stepping through its plan while it
+  // looks up the plan of a nested class. A class whose slot is taken is read field by field.
+  if (slot.class_type != nullptr) {
+    return nullptr;
+  }
+  try {
+    for (uint32_t i = 0; i < class_type.field_count; ++i) {
+      const FieldInfo& field = class_type.fields[i];
+      uint32_t bits = 0;
+      bool fixed = false;
+      if (!field.IsArray() && field.type_hash != kCPointerHash) {
+        const FieldTypes field_types = types.Find(field.type_hash);
+        // As DecodeCoreValue: a core type without a known storage form fails, so it is read.
+        fixed = field_types.core != nullptr && field_types.core->FixedBitWidth(field, bits) &&
+                StorageSwitch(field_types.core_storage != 0 ? field_types.core_storage
+                                                            : field.type_hash) != 0;
+      }
+      if (fixed && !slot.steps.empty() && slot.steps.back().run) {
+        ++slot.steps.back().field_count;
+        slot.steps.back().bits += bits;
+      } else {
+        slot.steps.push_back(Step{i, 1, fixed ? bits : 0, fixed});
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    slot.steps.clear();
+    return nullptr;
+  }
+  slot.class_type = &class_type;
+  return &slot.steps;
+}
+
 bool ValidateObjectFields(const TypeRegistry& registry, const CoreTypeTable& core_types,
                           const ClassType& class_type, BitReader& reader, DecodeBudget* budget,
-                          FieldTypeCache* types, PointerLog* pointers) {
+                          FieldTypeCache* types, PointerLog* pointers, FieldSkipPlans* plans) {
   DecodeBudget own_budget = DecodeBudget::ForBits(reader.RemainingBits());
   ValueNode scratch;
   std::memset(static_cast<void*>(&scratch), 0, sizeof scratch);
@@ -492,6 +561,9 @@ bool ValidateObjectFields(const TypeRegistry& registry, const CoreTypeTable& cor
     DecodeWalk walk{
         reader,  budget != nullptr ? *budget : own_budget, nullptr, 0, &scratch, nullptr, &cache,
         pointers};
+    if (plans != nullptr && plans->Serves(registry, core_types)) {
+      walk.plans = plans;
+    }
     return DecodeFields(walk, scratch, class_type, "", 0);
   });
 }

@@ -201,17 +201,57 @@ struct PointerLog {
   }
 };
 
+/// How a validation steps over the fields of each class, worked out once per class for one
+/// registry and core type table (which must outlive it and not change, as for FieldTypeCache).
+/// Consecutive fields whose values all take a fixed number of bits (CCoreType::FixedBitWidth;
+/// never a cPointer, whose values are noted) form one run, stepped over at once; every other
+/// field is read on its own.
+class FieldSkipPlans {
+ public:
+  struct Step {
+    uint32_t first_field;
+    uint32_t field_count;  // 1 unless `run`
+    uint64_t bits;         // of the whole run; 0 unless `run`
+    bool run;
+  };
+
+  FieldSkipPlans(const TypeRegistry& registry, const CoreTypeTable& core_types)
+      : registry_(registry), core_types_(core_types) {}
+  FieldSkipPlans(const FieldSkipPlans&) = delete;
+  FieldSkipPlans& operator=(const FieldSkipPlans&) = delete;
+
+  /// True when the plans are for exactly these two tables.
+  [[nodiscard]] bool Serves(const TypeRegistry& registry, const CoreTypeTable& core_types) const {
+    return &registry == &registry_ && &core_types == &core_types_;
+  }
+  /// The steps over the fields of `class_type` (a class of the registry), worked out with
+  /// `types` (a cache for the same tables) the first time. Null, and the class is read field
+  /// by field, when memory runs out or the class's slot holds another class's plan (a plan,
+  /// once made, stays unchanged while the plans live).
+  const std::vector<Step>* Find(const ClassType& class_type, FieldTypeCache& types);
+
+ private:
+  static constexpr uint32_t kSlotBits = 6;
+  struct Slot {
+    const ClassType* class_type = nullptr;
+    std::vector<Step> steps;
+  };
+  const TypeRegistry& registry_;
+  const CoreTypeTable& core_types_;
+  Slot slots_[1u << kSlotBits];
+};
+
 /// Reads the fields of `class_type` from `reader` exactly as DecodeObjectFields does, with the
 /// same failures and the same use of `budget` (one node's worth per value), but keeps nothing:
 /// every value is read into one scratch node and dropped, so no node is taken from the pool.
-/// On success the reader stands where DecodeObjectFields would leave it. `types` as there.
-/// `pointers`, when given, gets the value of every cPointer read.
-[[nodiscard]] bool ValidateObjectFields(const TypeRegistry& registry,
-                                        const CoreTypeTable& core_types,
-                                        const ClassType& class_type, BitReader& reader,
-                                        DecodeBudget* budget = nullptr,
-                                        FieldTypeCache* types = nullptr,
-                                        PointerLog* pointers = nullptr);
+/// On success, and on failure too, the reader stands where DecodeObjectFields would leave it.
+/// `types` as there. `pointers`, when given, gets the value of every cPointer read. `plans`,
+/// when it serves `registry` and `core_types`, lets runs of fixed-width values be stepped
+/// over at once (a command validating many objects passes one for all of them).
+[[nodiscard]] bool ValidateObjectFields(
+    const TypeRegistry& registry, const CoreTypeTable& core_types, const ClassType& class_type,
+    BitReader& reader, DecodeBudget* budget = nullptr, FieldTypeCache* types = nullptr,
+    PointerLog* pointers = nullptr, FieldSkipPlans* plans = nullptr);
 
 /// Writes the fields of `class_type` from the compound `value` in declaration order. Each field
 /// is the first child with the field's name hash; the order of the children does not matter and

@@ -32,6 +32,8 @@ bool CCoreType::SkipValue(BitReader& reader, const FieldInfo& field, ValueNode& 
   return ReadValue(reader, field, scratch);
 }
 
+bool CCoreType::FixedBitWidth(const FieldInfo&, uint32_t&) const { return false; }
+
 bool CCoreType::ParseValue(Lexer&, ValueNode&, void*) const { return false; }
 
 bool CCoreType::FormatValue(CStringBufferA&, const ValueNode&, void*, CStringBufferA&) const {

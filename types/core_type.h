@@ -8,7 +8,8 @@
 // Core types are immutable after start-up.
 //
 // The virtual slots, in order: destructor, WriteValue, ReadValue, ParseValue, FormatValue,
-// StorageTypeHash. The base class's slots fail and do nothing; StorageTypeHash returns 0.
+// StorageTypeHash, then two that serve validation only: SkipValue and FixedBitWidth. The base
+// class's slots fail and do nothing; StorageTypeHash returns 0, SkipValue reads the value.
 //
 // Linking: the core types are static objects inside a static library, and a linker takes an
 // object file out of a library only for a symbol that something needs. So every translation
@@ -43,10 +44,6 @@ class CCoreType {
   /// Reads the value's bit form into the payload. Returns !reader.failed, or false without
   /// touching the stream when the class does not accept the field's mode.
   virtual bool ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const;
-  /// Reads past one value's bit form with exactly the checks and failures of ReadValue, for a
-  /// caller that only validates. `scratch` is a node prepared as for ReadValue, which a type
-  /// may read the value into (the caller releases what it then holds); by default it does.
-  virtual bool SkipValue(BitReader& reader, const FieldInfo& field, ValueNode& scratch) const;
   /// Parses the text of exactly one value from a lexer reset over that text; the whole text
   /// must be consumed. `unused` is reserved and ignored by every core type.
   virtual bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const;
@@ -56,6 +53,15 @@ class CCoreType {
                            CStringBufferA& comment) const;
   /// Name hash of the core type whose payload form this type's values use, or 0 for its own.
   virtual uint32_t StorageTypeHash() const { return 0; }
+  /// Reads past one value's bit form with exactly the checks and failures of ReadValue, for a
+  /// caller that only validates. `scratch` is a node prepared as for ReadValue, which a type
+  /// may read the value into (the caller releases what it then holds); by default it does.
+  virtual bool SkipValue(BitReader& reader, const FieldInfo& field, ValueNode& scratch) const;
+  /// True, with the bits of one whole value in `bits` (more than 32 for a vector), when every
+  /// value of `field` takes exactly that many and ReadValue can fail only for want of them: a
+  /// validation may then step over a run of such values at once. False (the default) for a
+  /// form of varying width or a field quantization that ReadValue refuses.
+  virtual bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const;
 
   CCoreType* next;
   uint32_t name_hash;

@@ -452,6 +452,11 @@ bool CEnumCoreType::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& va
   return !reader.failed;
 }
 
+bool CEnumCoreType::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = bits_;
+  return bits_ <= 32;
+}
+
 bool CEnumCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   // The whole text is the value; a text with a NUL inside it is no name and no number.
   const char* text = LexerText(lexer);
@@ -505,6 +510,11 @@ bool CFlagCoreType::WriteValue(BitWriter& writer, const FieldInfo&, const ValueN
 bool CFlagCoreType::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
   value.payload.word = reader.Read(bits_);
   return !reader.failed;
+}
+
+bool CFlagCoreType::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = bits_;
+  return bits_ <= 32;
 }
 
 bool CFlagCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {

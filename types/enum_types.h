@@ -87,6 +87,7 @@ class CEnumCoreType : public CCoreType {
                    CStringBufferA& comment) const override;
   /// The cHash payload form.
   uint32_t StorageTypeHash() const override;
+  bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const override;
 
   uint32_t bits() const { return bits_; }
   int32_t minimum() const { return minimum_; }
@@ -119,6 +120,7 @@ class CFlagCoreType : public CCoreType {
                    CStringBufferA& comment) const override;
   /// The cHash payload form.
   uint32_t StorageTypeHash() const override;
+  bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const override;
 
   uint32_t bits() const { return bits_; }
   std::span<const EnumName> names() const { return names_; }

@@ -55,6 +55,20 @@ bool ReadInteger(BitReader& reader, const FieldInfo& field, uint32_t width, int3
   }
 }
 
+// The width ReadInteger reads for `field`; false where it reads a varying width or fails.
+bool FixedIntegerWidth(const FieldInfo& field, uint32_t width, uint32_t& bits) {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      bits = width;
+      return true;
+    case QuantizationMode::Int:
+      bits = IntQuantizationBits(field.int_quantization);
+      return IsValidIntQuantization(field.int_quantization) && bits <= 32;
+    default:
+      return false;
+  }
+}
+
 void WriteRawFloats(BitWriter& writer, const float* components, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     writer.WriteWord(std::bit_cast<uint32_t>(components[i]));
@@ -342,6 +356,11 @@ bool CPrimitiveBool::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& v
   return !reader.failed;
 }
 
+bool CPrimitiveBool::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = 1;
+  return true;
+}
+
 bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   const TokenKind kind = NextToken(lexer);
   if (kind != TokenKind::kTrue && kind != TokenKind::kFalse) {
@@ -369,6 +388,10 @@ bool CPrimitiveByte::ReadValue(BitReader& reader, const FieldInfo& field, ValueN
   const bool ok = ReadInteger(reader, field, 8, decoded);
   value.payload.byte = static_cast<int8_t>(decoded);
   return ok;
+}
+
+bool CPrimitiveByte::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
+  return FixedIntegerWidth(field, 8, bits);
 }
 
 bool CPrimitiveByte::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -401,6 +424,10 @@ bool CPrimitiveShort::ReadValue(BitReader& reader, const FieldInfo& field, Value
   return ok;
 }
 
+bool CPrimitiveShort::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
+  return FixedIntegerWidth(field, 16, bits);
+}
+
 bool CPrimitiveShort::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   int32_t parsed = 0;
   if (!ParseClampedInteger(lexer, std::numeric_limits<int16_t>::min(),
@@ -426,6 +453,10 @@ bool CPrimitiveInt::WriteValue(BitWriter& writer, const FieldInfo& field,
 
 bool CPrimitiveInt::ReadValue(BitReader& reader, const FieldInfo& field, ValueNode& value) const {
   return ReadInteger(reader, field, 32, value.payload.int32);
+}
+
+bool CPrimitiveInt::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
+  return FixedIntegerWidth(field, 32, bits);
 }
 
 bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -462,6 +493,11 @@ bool CPrimitiveUINT32::WriteValue(BitWriter& writer, const FieldInfo&,
 bool CPrimitiveUINT32::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
   value.payload.word = reader.Read(32);
   return !reader.failed;
+}
+
+bool CPrimitiveUINT32::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = 32;
+  return true;
 }
 
 bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -506,6 +542,11 @@ bool CPrimitivePointer::WriteValue(BitWriter& writer, const FieldInfo&,
 bool CPrimitivePointer::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
   value.payload.word = reader.Read(32);
   return !reader.failed;
+}
+
+bool CPrimitivePointer::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = 32;
+  return true;
 }
 
 bool CPrimitivePointer::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -569,6 +610,19 @@ bool CPrimitiveFloat::ReadValue(BitReader& reader, const FieldInfo& field, Value
   }
 }
 
+bool CPrimitiveFloat::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      bits = 32;
+      return true;
+    case QuantizationMode::Float:
+      bits = FloatQuantizationBits(field.float_quantization);
+      return IsValidFloatQuantization(field.float_quantization) && bits <= 32;
+    default:
+      return false;
+  }
+}
+
 bool CPrimitiveFloat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   return ParseFloats(lexer, value.payload.floats, 1);
 }
@@ -589,6 +643,11 @@ bool CPrimitiveVec2::WriteValue(BitWriter& writer, const FieldInfo&, const Value
 bool CPrimitiveVec2::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
   ReadRawFloats(reader, value.payload.floats, 2);
   return !reader.failed;
+}
+
+bool CPrimitiveVec2::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = 2 * 32;
+  return true;
 }
 
 bool CPrimitiveVec2::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -632,6 +691,11 @@ bool CPrimitiveVec3::ReadValue(BitReader& reader, const FieldInfo& field, ValueN
   }
 }
 
+bool CPrimitiveVec3::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
+  bits = field.mode() == QuantizationMode::None ? 3 * 32 : Vec3Bits(field.mode());
+  return bits != 0;  // every other mode fails in ReadValue
+}
+
 bool CPrimitiveVec3::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   return ParseFloats(lexer, value.payload.floats, 3);
 }
@@ -652,6 +716,11 @@ bool CPrimitiveVec4::WriteValue(BitWriter& writer, const FieldInfo&, const Value
 bool CPrimitiveVec4::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
   ReadRawFloats(reader, value.payload.floats, 4);
   return !reader.failed;
+}
+
+bool CPrimitiveVec4::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = 4 * 32;
+  return true;
 }
 
 bool CPrimitiveVec4::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -691,6 +760,19 @@ bool CPrimitiveQuat::ReadValue(BitReader& reader, const FieldInfo& field, ValueN
   }
 }
 
+bool CPrimitiveQuat::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
+  switch (field.mode()) {
+    case QuantizationMode::None:
+      bits = 4 * 32;
+      return true;
+    case QuantizationMode::Quat:
+      bits = 4 * kQuaternionSet.bit_count;
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool CPrimitiveQuat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   float q[4] = {};
   if (!ParseFloats(lexer, q, 4)) {
@@ -720,6 +802,11 @@ bool CPrimitiveAABBox::WriteValue(BitWriter& writer, const FieldInfo&,
 bool CPrimitiveAABBox::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& value) const {
   ReadRawFloats(reader, value.payload.floats, 6);
   return !reader.failed;
+}
+
+bool CPrimitiveAABBox::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
+  bits = 6 * 32;
+  return true;
 }
 
 bool CPrimitiveAABBox::ParseValue(Lexer& lexer, ValueNode& value, void*) const {

@@ -79,6 +79,7 @@ class CPrimitive : public CCoreType {
     bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const override;               \
     bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,                 \
                      CStringBufferA& comment) const override;                                   \
+    bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const override;                  \
   }
 
 QVX_PRIMITIVE_CLASS(CPrimitiveBool);

@@ -346,6 +346,13 @@ bool DecodeVec3(BitReader& reader, QuantizationMode mode, float* v) {
   return !reader.failed;
 }
 
+uint32_t Vec3Bits(QuantizationMode mode) {
+  if (Vec3Set(mode, 0) == nullptr) return 0;
+  uint32_t bits = 0;
+  for (int i = 0; i < 3; ++i) bits += Vec3Set(mode, i)->bit_count;
+  return bits;
+}
+
 namespace {
 
 constexpr uint32_t kLargestQuatCode = (1u << kQuaternionSet.bit_count) - 1u;

@@ -167,6 +167,9 @@ uint32_t FloatQuantizationBits(const FloatQuantization& q);
 /// Pos, Scale or Scale2 into the three components of `v`. Any other mode returns false and
 /// leaves the reader and `v` untouched.
 [[nodiscard]] bool DecodeVec3(BitReader& reader, QuantizationMode mode, float* v);
+/// The bits of one cVector3 that EncodeVec3 writes and DecodeVec3 reads under `mode`: 52 for
+/// Pos, 21 for Scale and Scale2, 0 for any other mode.
+uint32_t Vec3Bits(QuantizationMode mode);
 
 /// Quat: the four codes FindQuatCodes chooses for `q`, in order. `q` is not normalised first.
 [[nodiscard]] bool EncodeQuat(BitWriter& writer, const float* q);

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "foundation/bit_stream.h"
 #include "foundation/byte_buffer.h"
 #include "tests/bin/bin_test_support.h"
+#include "types/quantization.h"
 
 namespace {
 
@@ -465,3 +467,122 @@ TEST_F(ObjectWalkTest, EncodeWritesDeclarationOrderAndRefusesMissingOrMistypedFi
 }
 
 }  // namespace
+
+namespace {
+
+struct FieldSetup {
+  const char* name;
+  uint32_t type_hash;
+  QuantizationMode mode;
+  int32_t array_size;
+};
+
+// A class of `fields`, each with its quantization mode; Int and Float take valid parameters
+// unless `broken` names the field, whose parameters then divide by zero.
+ClassType* AddQuantizedClass(TypeRegistry& registry, const char* name,
+                             std::initializer_list<FieldSetup> fields, const char* broken = "") {
+  ClassTypePtr class_type = MakeClassType();
+  if (class_type == nullptr || !class_type->AllocateFields(static_cast<uint32_t>(fields.size()))) {
+    return nullptr;
+  }
+  class_type->name.Assign(name);
+  class_type->name_hash = NameHash(name);
+  uint32_t i = 0;
+  for (const FieldSetup& setup : fields) {
+    FieldInfo& field = class_type->fields[i++];
+    field.name.Assign(setup.name);
+    field.name_hash = NameHash(setup.name);
+    field.type_hash = setup.type_hash;
+    field.array_size = setup.array_size;
+    field.quantization_mode = static_cast<uint32_t>(setup.mode);
+    const bool zero_step = std::strcmp(setup.name, broken) == 0;
+    field.int_quantization = IntQuantization{-1000, 1000, zero_step ? 0 : 3};
+    field.float_quantization = FloatQuantization{-50.0f, 50.0f, zero_step ? 0.0f : 0.01f, 0};
+  }
+  return registry.Add(std::move(class_type));
+}
+
+}  // namespace
+
+// Validation steps over runs of fixed-width values at once; wherever the stream is cut and
+// however small the node budget, it must still fail exactly where the decode fails, leave the
+// reader at the same bit and use the same budget, for every kind of value that has a fixed
+// width, for those whose width varies, and for fields their quantization makes unreadable.
+TEST_F(ObjectWalkTest, ValidationWithSkipPlansFailsAndStopsExactlyWhereTheDecodeDoes) {
+  using Q = QuantizationMode;
+  const uint32_t enum_hash = NameHash("cAchievementType");
+  const uint32_t flags_hash = NameHash("cActionLogicEvents");
+  const uint32_t part_hash = NameHash("cPart");
+  ASSERT_NE(AddQuantizedClass(registry_, "cPart",
+                              {{"a", kCShortHash, Q::None, 0},
+                               {"b", kCFloatHash, Q::Float, 0},
+                               {"c", kCStringHash, Q::None, 0}}),
+            nullptr);
+  const std::initializer_list<FieldSetup> every_kind = {
+      {"bool", kCBoolHash, Q::None, 0},        {"byte", kCByteHash, Q::None, 0},
+      {"short", kCShortHash, Q::Int, 0},       {"int", kCIntHash, Q::None, 0},
+      {"dyn", kCIntHash, Q::DynValInt, 0},     {"float", kCFloatHash, Q::None, 0},
+      {"qfloat", kCFloatHash, Q::Float, 0},    {"angle", kCAngleHash, Q::None, 0},
+      {"v2", kCVector2Hash, Q::None, 0},       {"v3", kCVector3Hash, Q::None, 0},
+      {"pos", kCVector3Hash, Q::Pos, 0},       {"scale", kCVector3Hash, Q::Scale, 0},
+      {"scale2", kCVector3Hash, Q::Scale2, 0}, {"v4", kCVector4Hash, Q::None, 0},
+      {"color", kCColorHash, Q::None, 0},      {"quat", kCQuatHash, Q::None, 0},
+      {"qquat", kCQuatHash, Q::Quat, 0},       {"box", kCAxisAlignedBoundingBoxHash, Q::None, 0},
+      {"hash", kCHashHash, Q::None, 0},        {"text_id", kCTextIDHash, Q::None, 0},
+      {"enum", enum_hash, Q::None, 0},         {"flags", flags_hash, Q::None, 0},
+      {"ptr", kCPointerHash, Q::None, 0},      {"str", kCStringHash, Q::None, 0},
+      {"part", part_hash, Q::None, 0},         {"ints", kCIntHash, Q::None, -1},
+      {"parts", part_hash, Q::None, -1},       {"tail", kCByteHash, Q::None, 0}};
+  std::vector<const ClassType*> classes;
+  classes.push_back(AddQuantizedClass(registry_, "cEveryKind", every_kind));
+  // Fixed-width runs that end in a field no value of which can be read.
+  classes.push_back(AddQuantizedClass(
+      registry_, "cBrokenInt",
+      {{"a", kCIntHash, Q::None, 0}, {"b", kCIntHash, Q::Int, 0}, {"c", kCByteHash, Q::None, 0}},
+      "b"));
+  classes.push_back(
+      AddQuantizedClass(registry_, "cBrokenFloat",
+                        {{"a", kCBoolHash, Q::None, 0}, {"b", kCFloatHash, Q::Float, 0}}, "b"));
+  classes.push_back(AddQuantizedClass(registry_, "cWrongModes",
+                                      {{"a", kCShortHash, Q::None, 0},
+                                       {"b", kCVector3Hash, Q::Quat, 0},
+                                       {"c", kCQuatHash, Q::Pos, 0}}));
+  for (const ClassType* class_type : classes) ASSERT_NE(class_type, nullptr);
+
+  FieldTypeCache types(registry_, core_.table);
+  FieldSkipPlans plans(registry_, core_.table);
+  std::mt19937 rng(77);
+  uint32_t whole_objects = 0;  // of cEveryKind, read to the end
+  for (uint32_t round = 0; round < 24; ++round) {
+    // Random bytes, with small array counts and string lengths now and then, so that some
+    // streams get through every field.
+    std::vector<uint8_t> bytes(160 + rng() % 160);
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(round % 2 == 0 ? rng() : rng() & 0x21);
+    for (const ClassType* class_type : classes) {
+      for (uint32_t length = 0; length <= bytes.size(); ++length) {
+        for (const uint32_t nodes : {0u, 3u, 9u, 30u, 1u << 20}) {
+          SCOPED_TRACE(testing::Message() << class_type->name.data << " round " << round
+                                          << " length " << length << " nodes " << nodes);
+          BitReader decode_reader(bytes.data(), length);
+          BitReader skip_reader(bytes.data(), length);
+          DecodeBudget decode_budget{nodes};
+          DecodeBudget skip_budget{nodes};
+          ValueNode* object = NewObjectValue(class_type->name_hash, 1);
+          ASSERT_NE(object, nullptr);
+          const bool decoded = DecodeObjectFields(*object, registry_, core_.table, *class_type,
+                                                  decode_reader, &decode_budget, &types);
+          ReleaseObject(object);
+          const bool skipped =
+              ValidateObjectFields(registry_, core_.table, *class_type, skip_reader, &skip_budget,
+                                   &types, nullptr, &plans);
+          ASSERT_EQ(skipped, decoded);
+          whole_objects += decoded && class_type == classes[0] ? 1 : 0;
+          ASSERT_EQ(skip_reader.position, decode_reader.position);
+          ASSERT_EQ(skip_reader.failed, decode_reader.failed);
+          ASSERT_EQ(skip_budget.nodes_left, decode_budget.nodes_left);
+        }
+      }
+    }
+  }
+  EXPECT_GT(whole_objects, 100u);
+}
