@@ -17,6 +17,10 @@
 
 #include "foundation/utf8.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kDiagnosticsReserve = 1024;
@@ -173,6 +177,17 @@ void SkipRun(Lexer& lexer, uint8_t mask) {
   lexer.position = position;
 }
 
+#if defined(__SSE2__)
+// Sixteen bytes at a time, where the processor has the instructions (every x86-64 one): a
+// long run takes a bit per byte (bit i for byte i) and steps to the first stop. (The short
+// runs, blanks and identifiers of a few bytes each, measured slower this way than byte by byte.)
+constexpr uint32_t kBlockBytes = 16;
+
+__m128i LoadBlock(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+uint32_t ByteMask(__m128i flags) { return static_cast<uint32_t>(_mm_movemask_epi8(flags)); }
+__m128i Equal(__m128i block, char c) { return _mm_cmpeq_epi8(block, _mm_set1_epi8(c)); }
+#endif
+
 constexpr uint64_t kEveryByteOne = 0x0101010101010101u;
 constexpr uint64_t kEveryByteHigh = 0x8080808080808080u;
 
@@ -181,10 +196,32 @@ constexpr uint64_t kEveryByteHigh = 0x8080808080808080u;
 uint64_t ZeroBytes(uint64_t word) { return (word - kEveryByteOne) & ~word & kEveryByteHigh; }
 
 // SkipRun for the classes whose runs end at NUL, at any byte from 0x80, and at the ASCII bytes
-// `a`, `b` and `c`: strings, quoted names and comments, the long runs of a document. Eight
-// bytes are tested at a time (the lowest flagged byte of a little-endian word is the first
-// stop); the tail, and every byte on a big-endian machine, goes through the table.
+// `a`, `b` and `c`: strings, quoted names and comments, the long runs of a document. Sixteen
+// bytes are tested at a time where the processor can, else eight (the lowest flagged byte of a
+// little-endian word is the first stop); the tail, and every byte on a big-endian machine
+// without those instructions, goes through the table.
 void SkipLongRun(Lexer& lexer, uint8_t mask, uint8_t a, uint8_t b, uint8_t c) {
+#if defined(__SSE2__)
+  {
+    const char* const data = LexerText(lexer);
+    const uint32_t length = LexerTextLength(lexer);
+    uint32_t position = lexer.position;
+    while (length - position >= kBlockBytes) {
+      const __m128i block = LoadBlock(data + position);
+      const __m128i ends = _mm_or_si128(
+          _mm_or_si128(Equal(block, '\0'), Equal(block, static_cast<char>(a))),
+          _mm_or_si128(Equal(block, static_cast<char>(b)), Equal(block, static_cast<char>(c))));
+      // The high bit of each byte is its own mask bit: every byte from 0x80 stops the run.
+      const uint32_t stops = ByteMask(block) | ByteMask(ends);
+      if (stops != 0) {
+        lexer.position = position + static_cast<uint32_t>(std::countr_zero(stops));
+        return;
+      }
+      position += kBlockBytes;
+    }
+    lexer.position = position;
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     const char* const data = LexerText(lexer);
     const uint32_t length = LexerTextLength(lexer);

@@ -149,8 +149,9 @@ TEST(LexerTest, ReportsLexingErrorsAtTheirLine) {
 
 TEST(LexerTest, LongRunsEndAtTheirFirstSpecialByteWhereverItStands) {
   // Runs inside strings, names and comments are skipped several bytes at a time, so each
-  // ending byte is tried at every offset of such a step; the final "(" checks the line count.
-  for (uint32_t k = 0; k <= 17; ++k) {
+  // ending byte is tried at every offset of two such steps and the tail after them; the final
+  // "(" checks the line count.
+  for (uint32_t k = 0; k <= 40; ++k) {
     const std::string pad(k, 'a');
     const struct {
       std::string input;
