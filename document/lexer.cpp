@@ -832,6 +832,34 @@ double NumberToDouble(const NumberToken& number) {
 
 namespace {
 
+// The end of the run of bytes from `p` that the quoted forms copy as they are: 0x20 to 0x7F,
+// except '"', '\\' and, in names, '\''.
+const char* PlainRunEnd(const char* p, const char* end, bool escape_single_quote) {
+#if defined(__SSE2__)
+  const __m128i single_quote = _mm_set1_epi8(escape_single_quote ? '\'' : '"');
+  while (end - p >= kBlockBytes) {
+    const __m128i block = LoadBlock(p);
+    // As signed bytes, those from 0x80 are negative: below ' ' like the control characters.
+    const __m128i stops =
+        _mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(' ')),
+                     _mm_or_si128(_mm_or_si128(Equal(block, '"'), Equal(block, '\\')),
+                                  _mm_cmpeq_epi8(block, single_quote)));
+    if (const uint32_t mask = ByteMask(stops); mask != 0) {
+      return p + std::countr_zero(mask);
+    }
+    p += kBlockBytes;
+  }
+#endif
+  for (; p < end; ++p) {
+    const auto byte = static_cast<uint8_t>(*p);
+    if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
+        (byte == '\'' && escape_single_quote)) {
+      break;
+    }
+  }
+  return p;
+}
+
 // Shared by both quoted forms; the single quote is escaped only in names.
 void AppendEscaped(CStringBufferA& out, const char* text, bool escape_single_quote) {
   if (text == nullptr) return;
@@ -839,13 +867,7 @@ void AppendEscaped(CStringBufferA& out, const char* text, bool escape_single_quo
   const char* const end = text + std::strlen(text);
   while (p < end) {
     const char* run = p;
-    for (; p < end; ++p) {
-      const auto byte = static_cast<uint8_t>(*p);
-      if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
-          (byte == '\'' && escape_single_quote)) {
-        break;
-      }
-    }
+    p = PlainRunEnd(p, end, escape_single_quote);
     AppendBytes(out, run, static_cast<uint32_t>(p - run));
     if (p == end) break;
 

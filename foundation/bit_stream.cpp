@@ -116,6 +116,14 @@ void BitReader::ReadBitString(CStringBufferA& target) {
     return;
   }
   char* out = target.data;
+  ReadCharacters(out, count);
+  out[count] = '\0';
+  const char* nul = FindByte(out, count, '\0');
+  target.length = nul != nullptr ? static_cast<uint32_t>(nul - out) : count;
+  if (count < length) failed = true;
+}
+
+void BitReader::ReadCharacters(char* out, uint32_t count) {
   const uint8_t* in = data + (position >> 3);
   const uint32_t shift = position & 7;
   if (shift == 0) {
@@ -133,11 +141,7 @@ void BitReader::ReadBitString(CStringBufferA& target) {
       out[i] = static_cast<char>((in[i] >> shift) | (in[i + 1] << (8 - shift)));
     }
   }
-  out[count] = '\0';
   position += count * 8;
-  const char* nul = FindByte(out, count, '\0');
-  target.length = nul != nullptr ? static_cast<uint32_t>(nul - out) : count;
-  if (count < length) failed = true;
 }
 
 void BitReader::SkipBitString() {

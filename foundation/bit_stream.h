@@ -73,6 +73,9 @@ struct BitReader {
   /// range keeps the characters that were there and sets failed; room is reserved only for
   /// characters that the range can hold, so a forged length never causes a large allocation.
   void ReadBitString(CStringBufferA& target);
+  /// Copies `count` 8-bit characters from the position into `out` (no NUL is added) and moves
+  /// past them. The range must hold them: count <= RemainingBits() / 8.
+  void ReadCharacters(char* out, uint32_t count);
   /// Moves past a BitString exactly as ReadBitString does, keeping none of it: nothing moves
   /// when the length cannot be read, and a string cut off by the end of the range moves the
   /// position past the characters that are there and sets failed.

@@ -4,6 +4,7 @@
 // PrimitiveCoreTypeCount is this unit's link anchor (see types/core_type.h).
 #include "types/primitive_types.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -839,16 +840,30 @@ bool CPrimitiveString::ReadValue(BitReader& reader, const FieldInfo&, ValueNode&
     text.Release();
     return !reader.failed;
   }
-  TStringBufferA<256> scratch;
-  reader.ReadBitString(scratch);
-  if (scratch.length == 0) {
+  // The bit string is read straight into the value's text: its characters up to the first NUL
+  // among them, as many as the stream holds (a string cut off by the end fails the read).
+  const uint32_t length = reader.ReadVarUInt();
+  const uint32_t count = std::min(length, reader.RemainingBits() / 8);
+  if (reader.failed || count == 0) {
     text.Release();
-  } else {
-    text.AssignBytes(scratch.data, scratch.length);
-    if (text.IsEmptyHandle()) {
-      return false;  // no memory for the text
+    reader.failed = reader.failed || count < length;
+    return !reader.failed;
+  }
+  if (!text.Resize(count)) {
+    reader.failed = true;  // no memory for the text
+    return false;
+  }
+  reader.ReadCharacters(text.text, count);
+  text.text[count] = '\0';
+  if (const char* nul = FindByte(text.text, count, '\0')) {
+    const auto kept = static_cast<uint32_t>(nul - text.text);
+    if (kept == 0) {
+      text.Release();
+    } else {
+      (void)text.Resize(kept);  // a shorter length keeps the block
     }
   }
+  reader.failed = count < length;
   return !reader.failed;
 }
 

@@ -415,4 +415,34 @@ TEST(LexerQuotedFormTest, EveryByteAndRandomByteStringsRoundTrip) {
   }
 }
 
+// Plain text is copied a block at a time: every byte that needs a different form must be found
+// wherever it stands, in the first or second block or in the tail after them, and only there.
+TEST(LexerQuotedFormTest, EachSpecialByteIsEscapedAtEveryOffset) {
+  const char specials[] = {'\x01', '\t',   '\n',   '\x1F', '"',   '\'',
+                           '\\',   '\x7F', '\x80', '\xC3', '\xFF'};
+  for (const char special : specials) {
+    CStringBufferA alone;
+    FormatEscapedString(alone, std::string(1, special).c_str());
+    CStringBufferA alone_in_name;
+    AppendQuotedName(alone_in_name, std::string(1, special).c_str());
+    for (uint32_t before = 0; before <= 40; ++before) {
+      for (const uint32_t after : {0u, 1u, 7u, 16u, 23u}) {
+        SCOPED_TRACE(testing::Message() << "byte " << int{static_cast<uint8_t>(special)}
+                                        << " after " << before << " plain bytes");
+        const std::string head(before, 'a');
+        const std::string tail(after, '~');
+        CStringBufferA string_form;
+        FormatEscapedString(string_form, (head + special + tail).c_str());
+        EXPECT_EQ(std::string(string_form.data, string_form.length),
+                  head + std::string(alone.data, alone.length) + tail);
+        CStringBufferA name_form;
+        AppendQuotedName(name_form, (head + special + tail).c_str());
+        const std::string quoted_alone(alone_in_name.data + 1, alone_in_name.length - 2);
+        EXPECT_EQ(std::string(name_form.data, name_form.length),
+                  "'" + head + quoted_alone + tail + "'");
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -235,6 +235,42 @@ TEST(PrimitiveBitFormTest, ReadsQuantizedFormsAndFailsPastTheEndWithZeros) {
   EXPECT_TRUE(s.node.payload.text.IsEmptyHandle());
 }
 
+// A string value is read straight into its text: at every bit offset, cut at every byte, with
+// a NUL among its characters or without, it must give what reading the bit string into a
+// buffer gives (the characters up to the first NUL, as many as the stream holds), fail exactly
+// when that read fails, and leave the cursor at the same bit.
+TEST(PrimitiveBitFormTest, StringsReadLikeTheirBitStringAtEveryOffsetAndCut) {
+  const std::string contents[] = {"", "a", std::string("ab\0cd", 5), std::string("\0xyz", 4),
+                                  "a text of more than sixteen characters, read a word at a time"};
+  for (const std::string& content : contents) {
+    for (uint32_t shift = 0; shift < 8; ++shift) {
+      ByteBuffer buffer;
+      BitWriter writer(buffer);
+      if (shift != 0) writer.Write(shift, 0);
+      writer.WriteWord(1);
+      writer.WriteBitString(content.data(), static_cast<uint32_t>(content.size()));
+      ASSERT_FALSE(writer.failed);
+      for (uint32_t size = 0; size <= buffer.size; ++size) {
+        SCOPED_TRACE(testing::Message()
+                     << "\"" << content.c_str() << "\" shift " << shift << " cut at " << size);
+        BitReader expected(buffer.data, size);
+        (void)expected.Read(shift);
+        TStringBufferA<16> characters;
+        if (expected.Read(32) != 0) expected.ReadBitString(characters);
+        BitReader reader(buffer.data, size);
+        (void)reader.Read(shift);
+        StringValue value;
+        EXPECT_EQ(CStringType.ReadValue(reader, Field(kModeNone), value.node), !expected.failed);
+        EXPECT_EQ(reader.failed, expected.failed);
+        EXPECT_EQ(reader.position, expected.position);
+        EXPECT_EQ(std::string(value.node.payload.text.text), std::string(characters.data));
+        EXPECT_EQ(value.node.payload.text.Length(), characters.length);
+        EXPECT_EQ(value.node.payload.text.IsEmptyHandle(), characters.length == 0);
+      }
+    }
+  }
+}
+
 // Each case: the text and what it prints back as, or null when the parse fails.
 void ExpectTexts(const CCoreType& type,
                  std::initializer_list<std::pair<const char*, const char*>> cases) {
