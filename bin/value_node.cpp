@@ -137,6 +137,16 @@ ValueNode* TakeChild(DecodeWalk& walk, ValueNode& parent, uint32_t name, uint32_
 bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
                   const char* path, uint32_t depth);
 
+// True, with their width, when every value of `field` (of the core type in `types`) takes a
+// fixed number of bits and can fail only for want of them, so that a validation may step over
+// such values without reading them. Never for cPointer values, which a validation notes.
+bool FixedWidthValues(const FieldTypes& types, const FieldInfo& field, uint32_t& bits) {
+  // As DecodeCoreValue: a core type without a known storage form fails, so it is read.
+  return types.core != nullptr && field.type_hash != kCPointerHash &&
+         types.core->FixedBitWidth(field, bits) &&
+         StorageSwitch(types.core_storage != 0 ? types.core_storage : field.type_hash) != 0;
+}
+
 // `types` names a core type (its `core` is set).
 bool DecodeCoreValue(DecodeWalk& walk, const FieldTypes& types, const FieldInfo& field,
                      ValueNode& parent, uint32_t name) {
@@ -187,6 +197,15 @@ bool DecodeArray(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
   }
   const FieldTypes types = walk.Find(field.type_hash);
   if (types.core != nullptr) {
+    // A validation with plans steps over an array of fixed-width values at once, when the
+    // stream and the budget hold all of it; otherwise it reads them as the decode does.
+    uint32_t bits = 0;
+    if (walk.plans != nullptr && FixedWidthValues(types, field, bits) && !walk.reader.failed &&
+        walk.budget.nodes_left >= count && walk.reader.RemainingBits() >= uint64_t{bits} * count) {
+      walk.budget.nodes_left -= count;
+      walk.reader.position += static_cast<uint32_t>(uint64_t{bits} * count);
+      return true;
+    }
     for (uint32_t i = 0; i < count; ++i) {
       if (!DecodeCoreValue(walk, types, field, *array, 0)) {
         return false;
@@ -527,14 +546,8 @@ const std::vector<FieldSkipPlans::Step>* FieldSkipPlans::Find(const ClassType& c
     for (uint32_t i = 0; i < class_type.field_count; ++i) {
       const FieldInfo& field = class_type.fields[i];
       uint32_t bits = 0;
-      bool fixed = false;
-      if (!field.IsArray() && field.type_hash != kCPointerHash) {
-        const FieldTypes field_types = types.Find(field.type_hash);
-        // As DecodeCoreValue: a core type without a known storage form fails, so it is read.
-        fixed = field_types.core != nullptr && field_types.core->FixedBitWidth(field, bits) &&
-                StorageSwitch(field_types.core_storage != 0 ? field_types.core_storage
-                                                            : field.type_hash) != 0;
-      }
+      const bool fixed =
+          !field.IsArray() && FixedWidthValues(types.Find(field.type_hash), field, bits);
       if (fixed && !slot.steps.empty() && slot.steps.back().run) {
         ++slot.steps.back().field_count;
         slot.steps.back().bits += bits;
