@@ -1,15 +1,17 @@
 // commands/genbin.cpp - the genbin command: turns a text document back into a .bin file.
 //
 // The document names no types of its own, so the class types come from the type library beside
-// the executable. The document is read one top-level object at a time: each object (with its
-// inline objects) is validated and encoded into the object stream as soon as its closing brace
-// is read, and its nodes go back to the pool, so memory holds the document text (mapped from
-// the file where the platform allows, and lexed in place), the stream and one object's tree. The
-// messages are still those of three whole phases (every parse error first, then the first object
-// that fails validation, then encoding), since each phase's outcome is only reported once the whole
-// document has been read. At the end the header and the class records of exactly the types the
-// document uses are written, followed by the stream, as one file in one atomic step, so any failure
-// leaves no output behind. The output may not be the input document or the type library.
+// the executable. The document is read one top-level object at a time: an object whose fields
+// stand in declaration order (as gentext writes them) is encoded into the object stream while
+// it is read; any other (with its inline objects) is read into a tree, validated and encoded as
+// soon as its closing brace is read, and its nodes go back to the pool. So memory holds the
+// document text (mapped from the file where the platform allows, and lexed in place), the
+// stream and at most one object's tree. The messages are still those of three whole phases
+// (every parse error first, then the first object that fails validation, then encoding), since
+// each phase's outcome is only reported once the whole document has been read. At the end the
+// header and the class records of exactly the types the document uses are written, followed by
+// the stream, as one file in one atomic step, so any failure leaves no output behind. The
+// output may not be the input document or the type library.
 #include <algorithm>
 #include <cstdio>
 
@@ -71,6 +73,13 @@ class ObjectEncoder final : public ObjectSink {
     }
     ReleaseObjects(objects);
   }
+
+  // While every object so far was valid and encoded, the parser may encode the next one
+  // straight into the stream (when its tree is one WriteBinObject would take).
+  BitWriter* DirectWriter() override {
+    return validation_failed || encoding_failed ? nullptr : &writer_;
+  }
+  void EncodedObject() override { ++object_count; }
 
   uint32_t object_count = 0;
   bool validation_failed = false;

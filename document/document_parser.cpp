@@ -9,6 +9,10 @@
 #include "document/document_parser.h"
 
 #include <cstdarg>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "foundation/name_hash.h"
 #include "types/core_type_hashes.h"
@@ -126,10 +130,43 @@ class Parser {
   bool ParseInlineObject(ValueNode& pointer, uint32_t depth);
 
  private:
+  // Where the document lexer stood, and what it had reported, before an object was tried.
+  struct LexerMark {
+    uint32_t position;
+    uint32_t line;
+    uint32_t diagnostics_length;
+    TokenKind current_kind;
+    bool error;
+  };
+
   bool Fail(const char* format, ...) QVX_PRINTF_FORMAT(2, 3);
   bool ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKind kind, uint32_t depth);
   bool ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
                       uint32_t element);
+  // Parses the string token just read into `value` through the value lexer; on success the
+  // value lexer's warnings join the document's. False, reporting nothing, for a text that is
+  // not a value of `core`.
+  bool ReadValueText(ValueNode& value, const CCoreType& core);
+  // Whether no two fields of the class share a name hash (remembered per class).
+  bool DistinctFieldNames(const ClassType& class_type);
+
+  // Encoding straight from the text (ObjectSink::DirectWriter). These routines report nothing:
+  // false means the object is not one to encode this way (or has an error), and the caller
+  // rewinds and reads it as a tree, which reports whatever there is to report. Each makes the
+  // Reference calls of its tree-reading counterpart, in the same order.
+  bool TryEncodeObject(const ClassType& class_type, uint32_t id);
+  bool EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& out);
+  bool EncodeFieldValue(const FieldInfo& field, TokenKind kind, uint32_t depth, BitWriter& out);
+  bool EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out);
+  bool EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out);
+  bool EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
+                      uint32_t depth, BitWriter& elements, uint32_t& count);
+  LexerMark Mark() const {
+    return LexerMark{lexer_.position, lexer_.line, lexer_.diagnostics.length,
+                     lexer_.current_kind, lexer_.error};
+  }
+  void Rewind(const LexerMark& mark);
+
   bool ReadObjectId(uint32_t& id);
   // A value of the field's core type (`facts` of the field), appended to `parent`.
   ValueNode* NewPrimitive(ValueNode& parent, uint32_t name, const FieldInfo& field,
@@ -160,18 +197,28 @@ class Parser {
   ValueNodePool::TakeBatch nodes_;
   FieldFacts field_cache_[1u << kFieldCacheBits];
   ClassFieldNames class_cache_[1u << kClassCacheBits];
+  // Direct encoding: the node each value is parsed into, and the streams that hold an array's
+  // elements until their count is known, one per level of arrays inside arrays (each empty
+  // between uses).
+  ValueNode scratch_{};
+  std::vector<std::unique_ptr<ByteBuffer>> element_streams_;
+  uint32_t array_level_ = 0;
 };
+
+bool Parser::DistinctFieldNames(const ClassType& class_type) {
+  const auto address = reinterpret_cast<uintptr_t>(&class_type);
+  ClassFieldNames& names = class_cache_[(address >> 4) & ((1u << kClassCacheBits) - 1)];
+  if (names.class_type != &class_type) {
+    names = ClassFieldNames{&class_type, FieldNamesDistinct(class_type)};
+  }
+  return names.distinct;
+}
 
 const FieldInfo* Parser::FindFieldFrom(const ClassType& class_type, uint32_t name_hash,
                                        uint32_t& next) {
   if (next < class_type.field_count && class_type.fields[next].name_hash == name_hash) {
     // The field in order is the first of its name unless an earlier field has that name too.
-    const auto address = reinterpret_cast<uintptr_t>(&class_type);
-    ClassFieldNames& names = class_cache_[(address >> 4) & ((1u << kClassCacheBits) - 1)];
-    if (names.class_type != &class_type) {
-      names = ClassFieldNames{&class_type, FieldNamesDistinct(class_type)};
-    }
-    if (names.distinct) {
+    if (DistinctFieldNames(class_type)) {
       return &class_type.fields[next++];
     }
   }
@@ -225,6 +272,10 @@ bool Parser::ParseDocument() {
     }
     if (!Reference(class_type->name_hash)) {
       return Fail("Couldn't set referenced type.");
+    }
+    if (sink_ != nullptr && TryEncodeObject(*class_type, id)) {
+      sink_->EncodedObject();
+      continue;
     }
     ValueNode* object = NewObjectValue(class_type->name_hash, id);
     if (object == nullptr) {
@@ -471,12 +522,21 @@ ValueNode* Parser::NewPrimitive(ValueNode& parent, uint32_t name, const FieldInf
   return value;
 }
 
-bool Parser::ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
-                            uint32_t element) {
+bool Parser::ReadValueText(ValueNode& value, const CCoreType& core) {
   Lexer& values = value_lexer_;
   ResetLexerOver(values, lexer_.string_value.data, lexer_.string_value.length, lexer_.line);
-
   if (!core.ParseValue(values, value, nullptr)) {
+    return false;
+  }
+  if (values.diagnostics.length != 0) {
+    lexer_.diagnostics.Append(values.diagnostics.data, values.diagnostics.length);
+  }
+  return true;
+}
+
+bool Parser::ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
+                            uint32_t element) {
+  if (!ReadValueText(value, core)) {
     // The value lexer's own messages describe a text that is rejected as a whole; the one
     // error names the field and what its type takes instead.
     if (element == 0) {
@@ -486,10 +546,162 @@ bool Parser::ParseValueText(ValueNode& value, const CCoreType& core, const Field
     return Fail("Failed to parse value of field \"%s\" (%s, element %u): expected %s.",
                 field.name.data, core.name.data, element, ExpectedValueText(core));
   }
-  if (values.diagnostics.length != 0) {
-    lexer_.diagnostics.Append(values.diagnostics.data, values.diagnostics.length);
-  }
   return true;
+}
+
+// Direct encoding ------------------------------------------------------------------------------
+
+void Parser::Rewind(const LexerMark& mark) {
+  lexer_.position = mark.position;
+  lexer_.line = mark.line;
+  lexer_.current_kind = mark.current_kind;
+  lexer_.error = mark.error;
+  if (lexer_.diagnostics.length != mark.diagnostics_length) {
+    lexer_.diagnostics.length = mark.diagnostics_length;
+    lexer_.diagnostics.data[mark.diagnostics_length] = '\0';
+  }
+}
+
+bool Parser::TryEncodeObject(const ClassType& class_type, uint32_t id) {
+  BitWriter* const writer = sink_->DirectWriter();
+  // NewObjectValue makes no object of a class under a built-in value type's hash.
+  if (writer == nullptr || writer->failed || IsCoreTypeHash(class_type.name_hash)) {
+    return false;
+  }
+  const LexerMark mark = Mark();
+  const uint32_t start = writer->position;
+  writer->WriteWord(class_type.name_hash);
+  writer->WriteWord(id);
+  if (NextToken(lexer_) == TokenKind::kOpenBrace && EncodeBody(class_type, 0, *writer) &&
+      !writer->failed) {
+    return true;
+  }
+  Rewind(mark);
+  writer->Truncate(start);
+  return false;
+}
+
+bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& out) {
+  if (depth > kMaxNestingDepth || !DistinctFieldNames(class_type)) {
+    return false;
+  }
+  for (uint32_t i = 0; i < class_type.field_count; ++i) {
+    const FieldInfo& field = class_type.fields[i];
+    if (NextToken(lexer_) != TokenKind::kIdentifier || IdentifierHash(lexer_) != field.name_hash ||
+        NextToken(lexer_) != TokenKind::kEquals ||
+        !EncodeFieldValue(field, NextToken(lexer_), depth, out)) {
+      return false;
+    }
+  }
+  return NextToken(lexer_) == TokenKind::kCloseBrace && !out.failed;
+}
+
+bool Parser::EncodeFieldValue(const FieldInfo& field, TokenKind kind, uint32_t depth,
+                              BitWriter& out) {
+  if (field.IsArray()) {
+    return kind == TokenKind::kOpenBracket && EncodeArray(field, depth, out);
+  }
+  FieldFacts& types = TypesOf(field);
+  if (types.core != nullptr) {
+    // An identifier here starts an inline object, which is encoded after this one.
+    return kind == TokenKind::kString && (types.builtin || ReferenceFieldType(types)) &&
+           EncodeValueText(field, types, out);
+  }
+  const ClassType* nested = FindClassType(class_types_, field.type_hash);
+  if (nested == nullptr || kind != TokenKind::kOpenBrace || IsCoreTypeHash(field.type_hash) ||
+      !ReferenceFieldType(types)) {
+    return false;
+  }
+  // WriteBinObject refuses a class value this deep.
+  return depth < kMaxNestingDepth && EncodeBody(*nested, depth + 1, out);
+}
+
+bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out) {
+  // The node NewPrimitive makes; after the parse, WriteBinObject writes a value only in the
+  // form its type's storage names.
+  ValueNode& value = scratch_;
+  InitValue(value, field.type_hash, false, facts.core_storage);
+  if (value.IsCompound()) {
+    return false;
+  }
+  const uint32_t kind = value.kind;
+  const bool written = ReadValueText(value, *facts.core) && value.kind == kind &&
+                       facts.core->WriteValue(out, field, value);
+  if (value.kind == kCStringHash) {
+    value.payload.text.Release();
+  }
+  return written;
+}
+
+bool Parser::EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out) {
+  const TokenKind kind = NextToken(lexer_);
+  if (kind == TokenKind::kCloseBracket) {
+    out.WriteVarUInt(0);
+    return !out.failed;
+  }
+  FieldFacts& types = TypesOf(field);
+  if (!types.builtin && !ReferenceFieldType(types)) {
+    return false;
+  }
+  // The count goes before the elements, so they wait in this level's stream until it is known.
+  if (array_level_ == element_streams_.size()) {
+    try {
+      element_streams_.push_back(std::make_unique<ByteBuffer>());
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  ByteBuffer& stream = *element_streams_[array_level_];
+  BitWriter elements(stream);
+  uint32_t count = 0;
+  ++array_level_;
+  bool written = EncodeElements(field, types, kind, depth, elements, count) && !elements.failed;
+  --array_level_;
+  if (written) {
+    out.WriteVarUInt(count);
+    out.WriteStream(stream.data, elements.position);
+    written = !out.failed;
+  }
+  if (stream.size != 0) {
+    std::memset(stream.data, 0, stream.size);
+    stream.size = 0;
+  }
+  return written;
+}
+
+bool Parser::EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
+                            uint32_t depth, BitWriter& elements, uint32_t& count) {
+  const uint32_t limit = static_cast<uint32_t>(field.array_size);
+  if (facts.core != nullptr) {
+    for (;;) {
+      // An identifier starts an inline object.
+      if (kind != TokenKind::kString || (limit != kUnlimitedArray && count >= limit) ||
+          !EncodeValueText(field, facts, elements)) {
+        return false;
+      }
+      ++count;
+      kind = NextToken(lexer_);
+      if (kind == TokenKind::kCloseBracket) {
+        return true;
+      }
+    }
+  }
+  const ClassType* nested = FindClassType(class_types_, field.type_hash);
+  // WriteBinObject refuses elements this deep.
+  if (nested == nullptr || IsCoreTypeHash(field.type_hash) || depth >= kMaxNestingDepth) {
+    return false;
+  }
+  for (;;) {
+    if (kind != TokenKind::kOpenBrace || (limit != kUnlimitedArray && count >= limit) ||
+        !EncodeBody(*nested, depth + 1, elements)) {
+      return false;
+    }
+    ++count;
+    kind = NextToken(lexer_);
+    if (kind == TokenKind::kCloseBracket) {
+      return true;
+    }
+  }
 }
 
 // Validation ----------------------------------------------------------------------------------

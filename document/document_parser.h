@@ -65,6 +65,17 @@ class ObjectSink {
   /// left it: the objects handed over before and kept, then this object and its inline objects
   /// in document order. The sink may take them off the list and release them.
   virtual void TakeObjects(ValueObjectList& objects) = 0;
+  /// A sink that encodes what it takes (WriteBinObject with the parse's tables) may offer its
+  /// writer, not failed, here; null (the default) declines. The parse then encodes the next
+  /// top-level object straight into it while reading it, without a tree, whenever the tree
+  /// would be one that WriteBinObject takes: its fields and those of every class value in it
+  /// in declaration order, each given once, and no inline object. The bits are exactly those
+  /// WriteBinObject would write for the tree; EncodedObject is called instead of TakeObjects.
+  /// Any other object (and any error) is read again as a tree, with the writer, the messages
+  /// and the lexer as they were before it, and handed to TakeObjects as ever.
+  virtual BitWriter* DirectWriter() { return nullptr; }
+  /// Called after a top-level object was encoded into DirectWriter().
+  virtual void EncodedObject() {}
 };
 
 /// ParseDocument, handing the objects to `sink` one top-level object at a time, so a caller

@@ -250,3 +250,35 @@ void BitWriter::WriteBitString(const char* text, uint32_t length) {
   }
   position = static_cast<uint32_t>(end);
 }
+
+void BitWriter::WriteStream(const uint8_t* bytes, uint32_t bit_count) {
+  uint32_t at = 0;
+  for (; bit_count - at >= 32 && !failed; at += 32) {
+    Write(32, ReadBits(bytes, at, 32));
+  }
+  if (at < bit_count) {
+    Write(bit_count - at, ReadBits(bytes, at, bit_count - at));
+  }
+}
+
+void BitWriter::Truncate(uint32_t target) {
+  failed = false;
+  if (buffer == nullptr || target >= position) {
+    return;
+  }
+  ByteBuffer& out = *buffer;
+  const uint32_t first_byte = target >> 3;
+  const uint32_t kept_bits = target & 7;
+  if (first_byte < out.size) {
+    uint32_t cleared_from = first_byte;
+    if (kept_bits != 0) {
+      out.data[first_byte] = static_cast<uint8_t>(out.data[first_byte] & LowMask(kept_bits));
+      ++cleared_from;
+    }
+    if (out.size > cleared_from) {
+      std::memset(out.data + cleared_from, 0, out.size - cleared_from);
+    }
+  }
+  position = target;
+  out.size = (target + 7) / 8;
+}

@@ -136,6 +136,13 @@ struct BitWriter {
   void WriteBitString(const char* text);
   /// Writes `length` bytes of `text` as a BitString; lengths of 2^31 and above set failed.
   void WriteBitString(const char* text, uint32_t length);
+  /// Writes the first `bit_count` bits of the stream in `bytes` (bit i of the stream is bit
+  /// i % 8 of byte i / 8), as the same number of Write calls would.
+  void WriteStream(const uint8_t* bytes, uint32_t bit_count);
+  /// Moves back to `position` (at most the current one) and clears the failed flag: every bit
+  /// from there on is zero again and the buffer's size is that of a stream of `position` bits,
+  /// as if nothing had been written after it. The capacity stays.
+  void Truncate(uint32_t position);
 
  private:
   /// Writes the low n bits (1..57) of `value`.

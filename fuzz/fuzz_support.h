@@ -128,6 +128,78 @@ inline bool TextToBin(const char* text, uint32_t length, TypeRegistry& registry,
   return WriteBinFile(registry, referenced_types, core_types, objects, out) == BinWriteResult::kOk;
 }
 
+/// Encodes what it takes as genbin does (until an object is refused) and, when `direct`, lets
+/// the parser encode objects straight from the text.
+class FuzzEncodingSink final : public ObjectSink {
+ public:
+  FuzzEncodingSink(const TypeRegistry& registry, const CoreTypeTable& core_types, bool direct)
+      : registry_(registry), core_types_(core_types), direct_(direct) {}
+  void TakeObjects(ValueObjectList& objects) override {
+    for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+      ++objects_seen;
+      const ClassType* class_type = registry_.Find(object->type_hash);
+      if (!refused &&
+          (class_type == nullptr || !WriteBinObject(registry_, core_types_, *object, writer))) {
+        refused = true;
+      }
+    }
+    ReleaseObjects(objects);
+  }
+  BitWriter* DirectWriter() override { return direct_ && !refused ? &writer : nullptr; }
+  void EncodedObject() override { ++objects_seen; }
+
+  ByteBuffer stream;
+  BitWriter writer{stream};
+  uint32_t objects_seen = 0;
+  bool refused = false;
+
+ private:
+  const TypeRegistry& registry_;
+  const CoreTypeTable& core_types_;
+  bool direct_;
+};
+
+/// genbin's reading of a document, once encoding objects straight from the text where it can
+/// and once through trees: the outcome, the messages, the referenced types, the object count
+/// and every bit of the object stream must be the same (FuzzCheck).
+inline void CheckDirectEncoding(const char* text, uint32_t length, const TypeRegistry& registry) {
+  CoreTypeTable core_types;
+  if (!BuildCoreTypeTable(core_types)) return;
+  struct Run {
+    bool parsed = false;
+    bool error = false;
+    CStringBufferA diagnostics;
+    ReferencedTypeSet types;
+    CStringBufferA type_list;
+  };
+  Run runs[2];
+  FuzzEncodingSink tree(registry, core_types, false);
+  FuzzEncodingSink direct(registry, core_types, true);
+  FuzzEncodingSink* sinks[2] = {&tree, &direct};
+  for (int i = 0; i < 2; ++i) {
+    Lexer lexer;
+    lexer.source.Append(text, length);
+    lexer.file_name.Assign("fuzz.txt");
+    ResetLexer(lexer);
+    Lexer value_lexer;
+    OwnedObjectList objects;
+    runs[i].parsed = ParseDocumentObjects(lexer, value_lexer, registry, core_types, runs[i].types,
+                                          objects, *sinks[i]);
+    runs[i].error = lexer.error;
+    runs[i].diagnostics.Append(lexer.diagnostics.data, lexer.diagnostics.length);
+    runs[i].types.ForEach(
+        [&](uint32_t key, const uint8_t&) { runs[i].type_list.AppendFormat("%u ", key); });
+  }
+  FuzzCheck(runs[0].parsed == runs[1].parsed && runs[0].error == runs[1].error &&
+            SameText(runs[0].diagnostics, runs[1].diagnostics) &&
+            SameText(runs[0].type_list, runs[1].type_list));
+  FuzzCheck(tree.objects_seen == direct.objects_seen && tree.refused == direct.refused &&
+            tree.writer.position == direct.writer.position &&
+            tree.stream.size == direct.stream.size &&
+            (tree.stream.size == 0 ||
+             std::memcmp(tree.stream.data, direct.stream.data, tree.stream.size) == 0));
+}
+
 /// The round trip that every written .bin file must survive: `bytes` loads and writes to a
 /// document, and when that document converts back to a .bin file the new file loads and writes
 /// to the very same document. Class names in both documents come from `name_types` (or from the

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -397,6 +398,235 @@ TEST_F(DocumentParserTest, ReferencedTypeSetThatCannotGrowIsAnError) {
   EXPECT_FALSE(ParseObjectBody(*item, *registry_.Find(NameHash("cItem")), lexer, values, registry_,
                                core_.table, full, objects_));
   EXPECT_STREQ(lexer.diagnostics.data, "doc.txt(2) Error: Couldn't set referenced type.\n\n");
+}
+
+// Encodes what it takes as genbin does (until an object is refused) and, when `direct`, offers
+// its writer for objects to be encoded straight from the text.
+class EncodingSink final : public ObjectSink {
+ public:
+  EncodingSink(const TypeRegistry& registry, const CoreTypeTable& core_types, bool direct)
+      : registry_(registry), core_types_(core_types), direct_(direct) {}
+
+  void TakeObjects(ValueObjectList& objects) override {
+    for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
+      ++taken;
+      const ClassType* class_type = registry_.Find(object->type_hash);
+      if (!refused &&
+          (class_type == nullptr || !WriteBinObject(registry_, core_types_, *object, writer))) {
+        refused = true;
+      }
+    }
+    ReleaseObjects(objects);
+  }
+  BitWriter* DirectWriter() override { return direct_ && !refused ? &writer : nullptr; }
+  void EncodedObject() override { ++encoded; }
+
+  ByteBuffer stream;
+  BitWriter writer{stream};
+  uint32_t taken = 0;
+  uint32_t encoded = 0;
+  bool refused = false;
+
+ private:
+  const TypeRegistry& registry_;
+  const CoreTypeTable& core_types_;
+  bool direct_;
+};
+
+// Everything a parse with an encoding sink leaves behind.
+struct SinkOutcome {
+  bool parsed;
+  bool error;
+  std::string diagnostics;
+  std::vector<uint8_t> stream;
+  uint32_t bits;
+  uint32_t objects;  // taken or encoded
+  bool refused;
+  std::vector<uint32_t> types;  // the referenced set, in the order the set keeps
+  uint32_t left;                // objects of a failing top-level object
+
+  bool operator==(const SinkOutcome&) const = default;
+};
+
+class DirectEncodingTest : public DocumentParserTest {
+ protected:
+  void SetUp() override {
+    DocumentParserTest::SetUp();
+    ASSERT_NE(AddClass(registry_, "cFull",
+                       {{"Count", kCIntHash},
+                        {"Pos", kCVector3Hash},
+                        {"Target", kCPointerHash},
+                        {"Kind", kWeaponTypeHash},
+                        {"Flags", kUpgradeableFlagsHash},
+                        {"Sub", NameHash("cPart")},
+                        {"Tags", kCHashHash, 3},
+                        {"Parts", NameHash("cPart"), -1},
+                        {"Refs", kCPointerHash, -1},
+                        {"Name", kCStringHash},
+                        {"Lists", NameHash("cList"), -1}}),
+              nullptr);
+  }
+
+  SinkOutcome ParseWithSink(const std::string& document, bool direct, uint32_t* encoded) {
+    ReleaseObjects(objects_);
+    referenced_.Release();
+    Lexer lexer;
+    lexer.file_name.Assign("doc.txt");
+    lexer.source.Append(document.data(), static_cast<uint32_t>(document.size()));
+    ResetLexer(lexer);
+    Lexer values;
+    EncodingSink sink(registry_, core_.table, direct);
+    SinkOutcome outcome{};
+    outcome.parsed =
+        ParseDocumentObjects(lexer, values, registry_, core_.table, referenced_, objects_, sink);
+    outcome.error = lexer.error;
+    outcome.diagnostics = lexer.diagnostics.data;
+    outcome.stream.assign(sink.stream.data, sink.stream.data + sink.stream.size);
+    outcome.bits = sink.writer.position;
+    outcome.objects = sink.taken + sink.encoded;
+    outcome.refused = sink.refused;
+    referenced_.ForEach([&](uint32_t key, const uint8_t&) { outcome.types.push_back(key); });
+    outcome.left = objects_.count;
+    if (encoded != nullptr) *encoded = sink.encoded;
+    return outcome;
+  }
+
+  // Parses `document` with and without direct encoding; everything must come out the same.
+  // Returns how many objects were encoded directly.
+  uint32_t ExpectSameBothWays(const std::string& document) {
+    uint32_t encoded = 0;
+    const SinkOutcome tree = ParseWithSink(document, false, nullptr);
+    const SinkOutcome direct = ParseWithSink(document, true, &encoded);
+    EXPECT_EQ(direct.parsed, tree.parsed);
+    EXPECT_EQ(direct.error, tree.error);
+    EXPECT_EQ(direct.diagnostics, tree.diagnostics);
+    EXPECT_EQ(direct.bits, tree.bits);
+    EXPECT_EQ(direct.stream, tree.stream);
+    EXPECT_EQ(direct.objects, tree.objects);
+    EXPECT_EQ(direct.refused, tree.refused);
+    EXPECT_EQ(direct.types, tree.types);
+    EXPECT_EQ(direct.left, tree.left);
+    return encoded;
+  }
+
+  static std::string FullObject(const std::string& id, const std::string& kind) {
+    return "cFull " + id +
+           " {\n\tCount = \"-12\"\n\tPos = \"1.5,2,-0.25\"\n\tTarget = \"@'Crate_B'\" //cItem\n"
+           "\tKind = \"" +
+           kind +
+           "\"\n\tFlags = \"UPGRADEABLE_SUCTION\"\n"
+           "\tSub = {\n\t\tCount = \"3\"\n\t}\n\tTags = [\n\t\t\"1\"\n\t\t\"Name\"\n\t]\n"
+           "\tParts = [\n\t{\n\t\tCount = \"4\"\n\t}\n\t{\n\t\tCount = \"5\"\n\t}\n\t]\n"
+           "\tRefs = [\n\t\t\"@9\"\n\t\t\"@10\"\n\t]\n\tName = \"a \\\"quoted\\\" name\"\n"
+           "\tLists = [\n\t{\n\t\tParts = [\n\t\t{\n\t\t\tCount = \"6\"\n\t\t}\n\t\t]\n\t}\n"
+           "\t{\n\t\tParts = [\n\t\t]\n\t}\n\t]\n}\n";
+  }
+};
+
+// Objects whose fields stand in declaration order are encoded while they are read; the bits,
+// messages, object count and referenced types are those of reading trees and encoding them.
+TEST_F(DirectEncodingTest, InOrderObjectsAreEncodedStraightAndExactlyAsTheirTrees) {
+  const std::string document = FullObject("1", "weapon_type_not_gun") +
+                               "cPart 42 {\n\tCount = \"1\"\n}\n" +
+                               FullObject("'Second'", "Bogus") + "cList 3 {\n\tParts = [\n\t]\n}\n";
+  EXPECT_EQ(ExpectSameBothWays(document), 4u);
+  EXPECT_TRUE(ParseWithSink(document, true, nullptr).parsed);
+  EXPECT_NE(ParseWithSink(document, true, nullptr).diagnostics.find("Unknown name \"Bogus\""),
+            std::string::npos);
+}
+
+// Whatever the tree would be refused for, or read differently, is read as a tree: fields out
+// of order, missing or given twice, inline objects, classes with shared field names, errors
+// of every kind, nesting at and past the limits. Each must come out as without direct encoding.
+TEST_F(DirectEncodingTest, EveryOtherObjectComesOutAsItsTreeWould) {
+  ASSERT_NE(AddClass(registry_, "cTwice",
+                     {{"Value", kCIntHash}, {"Other", kCIntHash}, {"Value", kCStringHash}}),
+            nullptr);
+  const std::string part = "cPart 42 {\n\tCount = \"1\"\n}\n";
+  // cChain0 { Next: cChain1 } ... cChain256 { Count }: a valid object whose innermost class
+  // value is as deep as a body may be.
+  for (int i = 0; i <= 256; ++i) {
+    const std::string name = "cChain" + std::to_string(i);
+    const std::string next = "cChain" + std::to_string(i + 1);
+    ASSERT_NE(i < 256 ? AddClass(registry_, name.c_str(), {{"Next", NameHash(next.c_str())}})
+                      : AddClass(registry_, name.c_str(), {{"Count", kCIntHash}}),
+              nullptr);
+  }
+  const std::string chain =
+      "cChain0 1 {\n" + Nested(256, "Next = {\n") + "Count = \"1\"\n" + Nested(257, "}\n");
+  const struct {
+    std::string document;
+    uint32_t encoded;
+  } cases[] = {
+      {part + "cPair 2 {\n\tB = {\n\t\tCount = \"2\"\n\t}\n\tA = \"1\"\n}\n" + part, 2},
+      {"cPair 2 {\n\tA = \"1\"\n}\n" + part, 0},
+      {"cPair 2 {\n\tA = \"1\"\n\tA = \"1\"\n\tB = {\n\t\tCount = \"2\"\n\t}\n}\n" + part, 1},
+      {"cPair 2 {\n\tA = \"1\"\n\tB = {\n\t}\n}\n" + part, 0},
+      {"cLink 1 {\n\tNext = cLink 2 {\n\t\tNext = \"@1\"\n\t}\n}\n" + part, 1},
+      {"cItem 1 {\n\tRefs = [\n\t\t\"@3\"\n\t\tcLink 4 {\n\t\t\tNext = \"@1\"\n\t\t}\n\t]\n}\n", 0},
+      {"cTwice 1 {\n\tValue = \"5\"\n\tOther = \"6\"\n\tValue = \"7\"\n}\n" + part, 0},
+      {part + "cPart 43 {\n\tCount = \"x\"\n}\n" + part, 1},
+      {part + "cPart 43 {\n\tCount = 5\n}\n", 1},
+      {part + "cPart 43 {\n\tCount = \"\xFF\"\n}\n", 1},
+      {part + "cPart 43 {\n\tBogus = \"1\"\n}\n", 1},
+      {part + "cItem 1 {\n\tTags = [\n\t\t\"1\"\n\t\t\"2\"\n\t\t\"3\"\n\t\t\"4\"\n\t]\n}\n", 1},
+      {part + "cPart 43 {\n\tCount = \"1\"\n", 1},
+      {"cDeep 1 {\n" + Nested(255, "Next = {\n") + Nested(256, "}\n") + part, 0},
+      {chain + part, 2},
+      {chain.substr(0, chain.size() / 2), 0},
+      {"cDeep 1 {\n" + Nested(256, "Next = {\n") + Nested(257, "}\n") + part, 0},
+      {"cDeep 1 {\n" + Nested(257, "Next = {\n"), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document.substr(0, 200));
+    EXPECT_EQ(ExpectSameBothWays(c.document), c.encoded);
+  }
+}
+
+// Random damage to a document of in-order objects: each damaged document must come out the
+// same with direct encoding as without, whatever the damage does to it.
+TEST_F(DirectEncodingTest, DamagedDocumentsComeOutTheSameEitherWay) {
+  const std::string base = FullObject("1", "weapon_type_not_gun") +
+                           "cPart 42 {\n\tCount = \"1\"\n}\n" + FullObject("2", "Bogus") +
+                           "cLink 5 {\n\tNext = \"@1\"\n}\n";
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < base.size();) {
+    const size_t end = base.find('\n', start);
+    lines.push_back(base.substr(start, end - start + 1));
+    start = end + 1;
+  }
+  std::mt19937 rng(11);
+  uint32_t encoded_somewhere = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::vector<std::string> damaged = lines;
+    const size_t at = rng() % damaged.size();
+    std::string text;
+    switch (rng() % 5) {
+      case 0:
+        damaged.erase(damaged.begin() + static_cast<long>(at));
+        break;
+      case 1:
+        damaged.insert(damaged.begin() + static_cast<long>(at), damaged[at]);
+        break;
+      case 2:
+        std::swap(damaged[at], damaged[(at + 1) % damaged.size()]);
+        break;
+      default:
+        break;
+    }
+    for (const std::string& line : damaged) text += line;
+    if (round % 5 >= 3) {
+      const size_t byte = rng() % text.size();
+      if (round % 5 == 3) {
+        text.resize(byte);
+      } else {
+        text[byte] = static_cast<char>(" \"{}[]=@x1\xFF\t\n"[rng() % 14]);
+      }
+    }
+    SCOPED_TRACE(text);
+    encoded_somewhere += ExpectSameBothWays(text) != 0 ? 1 : 0;
+  }
+  EXPECT_GT(encoded_somewhere, 100u);
 }
 
 }  // namespace

@@ -343,4 +343,61 @@ TEST(BitWriterTest, MixedStreamsMatchReferenceLayoutAndRoundTrip) {
   }
 }
 
+// A stream copied into another writer at any bit position gives the bits that writing its
+// fields there would give; truncating a stream at any bit gives the stream of its first bits,
+// with every later bit zero, and writing on from there gives what writing only that would.
+TEST(BitWriterTest, CopiedAndTruncatedStreamsMatchWritingTheirFields) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::pair<uint32_t, uint32_t>> fields;  // width, value
+    for (int i = static_cast<int>(rng() % 12); i > 0; --i) {
+      const uint32_t width = 1 + rng() % 32;
+      fields.emplace_back(width,
+                          static_cast<uint32_t>(rng()) & (width == 32 ? ~0u : (1u << width) - 1));
+    }
+    const uint32_t start = rng() % 70;
+    const auto write_fields = [&](BitWriter& writer, size_t count) {
+      for (size_t i = 0; i < count; ++i) writer.Write(fields[i].first, fields[i].second);
+    };
+
+    ByteBuffer expected_buffer;
+    BitWriter expected(expected_buffer);
+    expected.Write(start % 32 + 1, 1);
+    write_fields(expected, fields.size());
+
+    ByteBuffer source_buffer;
+    BitWriter source(source_buffer);
+    write_fields(source, fields.size());
+    ByteBuffer copy_buffer;
+    BitWriter copy(copy_buffer);
+    copy.Write(start % 32 + 1, 1);
+    copy.WriteStream(source_buffer.data, source.position);
+    ASSERT_FALSE(copy.failed);
+    EXPECT_EQ(copy.position, expected.position);
+    EXPECT_EQ(Contents(copy_buffer), Contents(expected_buffer));
+
+    // Back to the end of any field, then the rest written again.
+    const size_t kept = fields.empty() ? 0 : rng() % fields.size();
+    ByteBuffer prefix_buffer;
+    BitWriter prefix(prefix_buffer);
+    prefix.Write(start % 32 + 1, 1);
+    write_fields(prefix, kept);
+    BitWriter again(expected_buffer, expected.position);
+    again.failed = true;
+    again.Truncate(prefix.position);
+    EXPECT_FALSE(again.failed);
+    EXPECT_EQ(again.position, prefix.position);
+    EXPECT_EQ(Contents(expected_buffer), Contents(prefix_buffer));
+    for (uint32_t i = expected_buffer.size; i < expected_buffer.capacity; ++i) {
+      ASSERT_EQ(expected_buffer.data[i], 0) << i;
+    }
+    for (size_t i = kept; i < fields.size(); ++i) again.Write(fields[i].first, fields[i].second);
+    source.Truncate(0);
+    EXPECT_EQ(source_buffer.size, 0u);
+    write_fields(source, fields.size());
+    EXPECT_EQ(again.position, copy.position);
+    EXPECT_EQ(Contents(expected_buffer), Contents(copy_buffer));
+  }
+}
+
 }  // namespace
