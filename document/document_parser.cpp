@@ -162,8 +162,8 @@ class Parser {
   bool EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
                       uint32_t depth, BitWriter& elements, uint32_t& count);
   LexerMark Mark() const {
-    return LexerMark{lexer_.position, lexer_.line, lexer_.diagnostics.length,
-                     lexer_.current_kind, lexer_.error};
+    return LexerMark{lexer_.position, lexer_.line, lexer_.diagnostics.length, lexer_.current_kind,
+                     lexer_.error};
   }
   void Rewind(const LexerMark& mark);
 

@@ -26,7 +26,6 @@ constexpr uint64_t kQuotedBytesPerByte = 6;
 // U+FFFD, which stands for an invalid sequence in a trailing comment.
 constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
 
-
 struct WriteContext {
   CStringBufferA& out;
   CStringBufferA& value_scratch;
