@@ -81,6 +81,9 @@ struct FieldFacts {
   uint32_t core_storage;   // core->StorageTypeHash(), asked once; 0 without a core type
   bool builtin;            // the type is a built-in value type (never a referenced type)
   bool referenced;         // the type has been entered in the referenced set
+  // The field's name lexes as one identifier and hashes to its name hash (a library may have
+  // either otherwise), so the name as written finds the field: TakeIdentifier may look for it.
+  bool plain_name;
 };
 
 // Slots of the field lookup cache (direct-mapped by the field's address).
@@ -174,7 +177,7 @@ class Parser {
   bool Reference(uint32_t type_hash) {
     return referenced_types_.FindOrInsert(type_hash) != nullptr;
   }
-  FieldFacts& TypesOf(const FieldInfo& field);
+  inline FieldFacts& TypesOf(const FieldInfo& field);
   // FindField, trying the field at `next` first (documents list fields in declaration order);
   // `next` becomes the index after the field found.
   const FieldInfo* FindFieldFrom(const ClassType& class_type, uint32_t name_hash, uint32_t& next);
@@ -230,14 +233,17 @@ const FieldInfo* Parser::FindFieldFrom(const ClassType& class_type, uint32_t nam
 }
 
 FieldFacts& Parser::TypesOf(const FieldInfo& field) {
+  // The fields of a class lie side by side, so they take consecutive slots.
   const auto address = reinterpret_cast<uintptr_t>(&field);
-  FieldFacts& slot = field_cache_[(address >> 4) & ((1u << kFieldCacheBits) - 1)];
-  if (slot.field != &field) {
+  FieldFacts& slot = field_cache_[(address / sizeof(FieldInfo)) & ((1u << kFieldCacheBits) - 1)];
+  if (slot.field != &field) [[unlikely]] {
     slot.field = &field;
     slot.core = FindCoreType(core_types_, field.type_hash);
     slot.core_storage = slot.core != nullptr ? slot.core->StorageTypeHash() : 0;
     slot.builtin = IsCoreTypeHash(field.type_hash);
     slot.referenced = false;
+    slot.plain_name = NameHash(field.name.data, field.name.length) == field.name_hash &&
+                      IsPlainIdentifier(field.name.data, field.name.length);
   }
   return slot;
 }
@@ -587,8 +593,13 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
   }
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
-    if (NextToken(lexer_) != TokenKind::kIdentifier || IdentifierHash(lexer_) != field.name_hash ||
-        NextToken(lexer_) != TokenKind::kEquals ||
+    // The field's own name is looked for first (when it hashes to the field's name hash, as
+    // the tree's lookup by hash needs): that spares copying and hashing it. Any other spelling
+    // is read as a token; one that hashes like the name names the field too.
+    const bool named =
+        (TypesOf(field).plain_name && TakeIdentifier(lexer_, field.name.data, field.name.length)) ||
+        (NextToken(lexer_) == TokenKind::kIdentifier && IdentifierHash(lexer_) == field.name_hash);
+    if (!named || (!TakePunctuation(lexer_, '=') && NextToken(lexer_) != TokenKind::kEquals) ||
         !EncodeFieldValue(field, NextToken(lexer_), depth, out)) {
       return false;
     }

@@ -753,6 +753,125 @@ TokenKind NextToken(Lexer& lexer) {
   }
 }
 
+namespace {
+
+// The position after the whitespace from the lexer's position on (space, TAB, CR, LF), and in
+// `line` the line there; stops at the end of the text.
+uint32_t SkipBlanks(const Lexer& lexer, uint32_t& line) {
+  const char* const data = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
+  uint32_t position = lexer.position;
+  line = lexer.line;
+  for (; position < length; ++position) {
+    const char byte = data[position];
+    if (byte == '\n') {
+      ++line;
+    } else if (!HasClass(byte, kSpaceByte)) {
+      break;
+    }
+  }
+  return position;
+}
+
+// Whether the `count` bytes at `a` and at `b` are the same. Names are a few bytes long, where
+// the library's compare costs more than the compare: whole words are compared, overlapping.
+bool SameBytes(const char* a, const char* b, uint32_t count) {
+  if (count >= 8) {
+    for (uint32_t i = 0; i + 8 < count; i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return false;
+    }
+    uint64_t x, y;
+    std::memcpy(&x, a + count - 8, 8);
+    std::memcpy(&y, b + count - 8, 8);
+    return x == y;
+  }
+  if (count >= 4) {
+    uint32_t x1, y1, x2, y2;
+    std::memcpy(&x1, a, 4);
+    std::memcpy(&y1, b, 4);
+    std::memcpy(&x2, a + count - 4, 4);
+    std::memcpy(&y2, b + count - 4, 4);
+    return x1 == y1 && x2 == y2;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+TokenKind PunctuationKind(char c) {
+  switch (c) {
+    case '{':
+      return TokenKind::kOpenBrace;
+    case '}':
+      return TokenKind::kCloseBrace;
+    case '[':
+      return TokenKind::kOpenBracket;
+    case ']':
+      return TokenKind::kCloseBracket;
+    case '=':
+      return TokenKind::kEquals;
+    case ',':
+      return TokenKind::kComma;
+    case '@':
+      return TokenKind::kAt;
+    case '#':
+      return TokenKind::kHash;
+    default:
+      return TokenKind::kNone;
+  }
+}
+
+}  // namespace
+
+bool IsPlainIdentifier(const char* name, uint32_t length) {
+  if (length == 0 || !IsIdentifierStart(static_cast<uint8_t>(name[0])) ||
+      KeywordKind(name, length) != TokenKind::kNone) {
+    return false;
+  }
+  for (uint32_t i = 1; i < length; ++i) {
+    if (!HasClass(name[i], kIdentifierByte)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length) {
+  uint32_t line = 0;
+  const uint32_t start = SkipBlanks(lexer, line);
+  const char* const data = LexerText(lexer);
+  const uint32_t text_length = LexerTextLength(lexer);
+  if (text_length - start < length || !SameBytes(data + start, name, length)) {
+    return false;
+  }
+  // The token must end where the name does.
+  const uint32_t end = start + length;
+  if (end < text_length && HasClass(data[end], kIdentifierByte)) {
+    return false;
+  }
+  lexer.position = end;
+  lexer.line = line;
+  lexer.current_kind = TokenKind::kIdentifier;
+  return true;
+}
+
+bool TakePunctuation(Lexer& lexer, char c) {
+  const TokenKind kind = PunctuationKind(c);
+  uint32_t line = 0;
+  const uint32_t start = SkipBlanks(lexer, line);
+  if (kind == TokenKind::kNone || start >= LexerTextLength(lexer) || LexerText(lexer)[start] != c) {
+    return false;
+  }
+  lexer.position = start + 1;
+  lexer.line = line;
+  lexer.current_kind = kind;
+  return true;
+}
+
 void ReportError(Lexer& lexer, const char* format, ...) {
   if (lexer.current_kind == TokenKind::kError) return;
   va_list args;

@@ -126,6 +126,19 @@ void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t li
 /// is the one shown. Past the end of the text every call gives kEof again.
 TokenKind NextToken(Lexer& lexer);
 
+/// True when the `length` bytes of `name` lex as one identifier token: an identifier that is
+/// no keyword.
+bool IsPlainIdentifier(const char* name, uint32_t length);
+/// Reads the next token when it is the identifier spelled exactly `name` (`length` bytes, for
+/// which IsPlainIdentifier holds) and only whitespace stands before it: position, line and
+/// current kind then are those NextToken leaves, but identifier_value keeps its text (the
+/// caller knows it). Otherwise reads nothing and returns false; NextToken then reads the token
+/// (also one that a comment precedes).
+bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length);
+/// Reads the next token when it is the punctuation `c` (one of { } [ ] = , @ #) and only
+/// whitespace stands before it, as NextToken would; otherwise reads nothing and returns false.
+bool TakePunctuation(Lexer& lexer, char c);
+
 /// Appends "<file>(<line>) Error: <message>\n" to the diagnostics and sets the error flag,
 /// unless the current token is a lexing error that has already been reported (then nothing).
 void ReportError(Lexer& lexer, const char* format, ...) QVX_PRINTF_FORMAT(2, 3);

@@ -554,6 +554,11 @@ TEST_F(DirectEncodingTest, EveryOtherObjectComesOutAsItsTreeWould) {
   }
   const std::string chain =
       "cChain0 1 {\n" + Nested(256, "Next = {\n") + "Count = \"1\"\n" + Nested(257, "}\n");
+  // A library field whose stored hash is not that of its name: the tree path looks fields up
+  // by hash, so the name as written is an unknown field.
+  ClassType* odd = AddClass(registry_, "cOdd", {{"Count", kCIntHash}});
+  ASSERT_NE(odd, nullptr);
+  odd->fields[0].name_hash = NameHash("Other");
   const struct {
     std::string document;
     uint32_t encoded;
@@ -573,6 +578,11 @@ TEST_F(DirectEncodingTest, EveryOtherObjectComesOutAsItsTreeWould) {
       {part + "cPart 43 {\n\tCount = \"1\"\n", 1},
       {"cDeep 1 {\n" + Nested(255, "Next = {\n") + Nested(256, "}\n") + part, 0},
       {chain + part, 2},
+      {"cOdd 1 {\n\tCount = \"1\"\n}\n" + part, 0},
+      {"cOdd 1 {\n\tOther = \"1\"\n}\n" + part, 2},
+      {part + "cPart 43 {\n\t// a comment\n\tCount /* here */ = \"1\"\n}\n", 2},
+      {part + "cPart 43 {\n\tCount2 = \"1\"\n}\n", 1},
+      {part + "cPart 43 {\n\tCount= \"1\"}cPart 44{Count=\"2\"}", 3},
       {chain.substr(0, chain.size() / 2), 0},
       {"cDeep 1 {\n" + Nested(256, "Next = {\n") + Nested(257, "}\n") + part, 0},
       {"cDeep 1 {\n" + Nested(257, "Next = {\n"), 0},

@@ -445,4 +445,75 @@ TEST(LexerQuotedFormTest, EachSpecialByteIsEscapedAtEveryOffset) {
   }
 }
 
+TEST(LexerTest, PlainIdentifiersAreNamesThatLexAsOneIdentifier) {
+  for (const char* name : {"Count", "_x", "a1@b_2", "True", "falsehood"}) {
+    EXPECT_TRUE(IsPlainIdentifier(name, static_cast<uint32_t>(std::strlen(name)))) << name;
+  }
+  for (const char* name : {"", "true", "false", "2abc", "a-b", "a b", "@a", "x\xC3\xA9"}) {
+    EXPECT_FALSE(IsPlainIdentifier(name, static_cast<uint32_t>(std::strlen(name)))) << name;
+  }
+}
+
+// TakeIdentifier and TakePunctuation read exactly the token NextToken would read when it is
+// the one asked for, with the same position, line and kind, and read nothing otherwise.
+TEST(LexerTest, TakingAnExpectedTokenIsNextTokenOrNothing) {
+  const struct {
+    const char* text;
+    const char* name;  // an identifier to take, or null for the punctuation below
+    char punctuation;
+    bool taken;
+  } cases[] = {
+      {"Count = 1", "Count", 0, true},
+      {" \t\r\n\n  Count\n", "Count", 0, true},
+      {"Count", "Count", 0, true},
+      {"Count_2@x", "Count_2@x", 0, true},
+      {"Counter", "Count", 0, false},
+      {"Count2", "Count", 0, false},
+      {"Coun", "Count", 0, false},
+      {"count", "Count", 0, false},
+      {"// note\nCount", "Count", 0, false},
+      {"'Count'", "Count", 0, false},
+      {"", "Count", 0, false},
+      {"\n = \"x\"", nullptr, '=', true},
+      {"}", nullptr, '}', true},
+      {"\t[", nullptr, '[', true},
+      {"x", nullptr, '=', false},
+      {"/**/=", nullptr, '=', false},
+      {"", nullptr, '=', false},
+      {"a", nullptr, 'a', false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "<" << c.text << ">");
+    Lexer taking;
+    taking.source.Assign(c.text);
+    ResetLexer(taking);
+    taking.identifier_value.Assign("before");
+    Lexer reading;
+    reading.source.Assign(c.text);
+    ResetLexer(reading);
+    const bool taken =
+        c.name != nullptr
+            ? TakeIdentifier(taking, c.name, static_cast<uint32_t>(std::strlen(c.name)))
+            : TakePunctuation(taking, c.punctuation);
+    ASSERT_EQ(taken, c.taken);
+    if (!taken) {
+      EXPECT_EQ(taking.position, 0u);
+      EXPECT_EQ(taking.line, 0u);
+      EXPECT_EQ(taking.current_kind, TokenKind::kNone);
+      continue;
+    }
+    const TokenKind kind = NextToken(reading);
+    EXPECT_EQ(taking.current_kind, kind);
+    EXPECT_EQ(taking.position, reading.position);
+    EXPECT_EQ(taking.line, reading.line);
+    EXPECT_STREQ(taking.identifier_value.data, "before");
+    if (c.name != nullptr) {
+      EXPECT_EQ(kind, TokenKind::kIdentifier);
+      EXPECT_STREQ(reading.identifier_value.data, c.name);
+    }
+    EXPECT_FALSE(taking.error);
+    EXPECT_EQ(taking.diagnostics.length, 0u);
+  }
+}
+
 }  // namespace
