@@ -15,7 +15,8 @@
 # 4. Times, in alternating order within each run, the decode direction (gentext, protoc
 #    --decode, flatc --json), the encode direction (genbin, protoc --encode, flatc -b) and
 #    buildtlib on the game folder and on a bigger folder of copies of the file (about 1 GiB,
-#    at most 64 copies; QVX_BENCH_COPIES overrides the count), each under /usr/bin/time.
+#    at most 64 copies; QVX_BENCH_COPIES overrides the count), each under /usr/bin/time and
+#    after a sync, so that no program waits for the previous one's output to reach the disk.
 # 5. Prints medians: seconds, objects/s, MB/s in and out, peak MiB, tool/peer ratios, and
 #    whether the tool's peak stays within 2 x input + output.
 #
@@ -80,6 +81,10 @@ measure() {
   local label=$1 in_bytes=$2 output=$3
   shift 3
   local stats="$work/time.out" seconds user system peak
+  # Whatever the previous program left to write back goes to disk first, untimed: the tool
+  # makes its output durable (fsync before the atomic rename), and that would otherwise wait
+  # behind the peers' output, which they leave in the page cache.
+  sync
   if ! /usr/bin/time -f '%e %U %S %M' -o "$stats" "$@" <"${stdin_from:-/dev/null}" \
     >"${stdout_to:-/dev/null}"; then
     fail "$label (run $run): $*"

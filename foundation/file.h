@@ -116,8 +116,14 @@ class OutputFile {
   [[nodiscard]] bool IsOpen() const { return handle_ != kInvalidFile; }
 
  private:
+  // Asks the system to start writing what has been written so far to the disk, in steps of
+  // several MiB, so that Commit's flush waits only for the last of it.
+  void StartWriteback();
+
   FileHandle handle_ = kInvalidFile;
   bool direct_ = false;         // a device or pipe, written in place
+  uint64_t written_ = 0;        // bytes written so far
+  uint64_t flushed_ = 0;        // bytes whose writeback to the disk has been started
   TStringBufferA<260> temp_;    // the temporary file while open
   TStringBufferA<260> target_;  // what Commit renames it to
 };
