@@ -370,6 +370,34 @@ TEST(PrimitiveTextTest, PlainNumbersReadAsTheGeneralReaderDoes) {
     expect_float(text);
   }
 
+  // Components followed by more text are read eight bytes at a time: runs of digits of every
+  // length, ending at every place of such a block, with and without a fraction or exponent.
+  for (int i = 0; i < 20000; ++i) {
+    std::string components[3];
+    std::string text;
+    for (std::string& component : components) {
+      if (rng() % 4 == 0) component += '-';
+      component += std::to_string(rng() % 1000000000).substr(0, 1 + rng() % 9);
+      if (rng() % 3 != 0) {
+        component += '.';
+        component += std::to_string(rng()).substr(0, 1 + rng() % 10);
+      }
+      if (rng() % 8 == 0) {
+        component += 'E';
+        component += std::to_string(static_cast<int>(rng() % 40) - 20);
+      }
+      if (!text.empty()) text += ',';
+      text += component;
+    }
+    SCOPED_TRACE(text);
+    ValueNode node{};
+    ASSERT_TRUE(ParseFromQuotedText(CVector3Type, text, node));
+    for (int k = 0; k < 3; ++k) {
+      const float expected = static_cast<float>(std::strtod(components[k].c_str(), nullptr));
+      EXPECT_EQ(Bits(node.payload.floats[k]), Bits(expected)) << components[k];
+    }
+  }
+
   const struct {
     const char* text;
     const char* printed;  // null: rejected
