@@ -629,6 +629,48 @@ TokenKind SkipComment(Lexer& lexer) {
   return LexError(lexer, lexer.line, "Unexpected character.");
 }
 
+// The position after the whitespace from the lexer's position on (space, TAB, CR, LF), and in
+// `line` the line there; stops at the end of the text.
+uint32_t SkipBlanks(const Lexer& lexer, uint32_t& line) {
+  const char* const data = LexerText(lexer);
+  const uint32_t length = LexerTextLength(lexer);
+  uint32_t position = lexer.position;
+  line = lexer.line;
+  for (; position < length; ++position) {
+    const char byte = data[position];
+    if (byte == '\n') {
+      ++line;
+    } else if (!HasClass(byte, kSpaceByte)) {
+      break;
+    }
+  }
+  return position;
+}
+
+// The kind of a punctuation token, or kNone for any other byte.
+TokenKind PunctuationKind(char c) {
+  switch (c) {
+    case '{':
+      return TokenKind::kOpenBrace;
+    case '}':
+      return TokenKind::kCloseBrace;
+    case '[':
+      return TokenKind::kOpenBracket;
+    case ']':
+      return TokenKind::kCloseBracket;
+    case '=':
+      return TokenKind::kEquals;
+    case ',':
+      return TokenKind::kComma;
+    case '@':
+      return TokenKind::kAt;
+    case '#':
+      return TokenKind::kHash;
+    default:
+      return TokenKind::kNone;
+  }
+}
+
 TokenKind Record(Lexer& lexer, TokenKind kind) {
   lexer.current_kind = kind;
   return kind;
@@ -674,19 +716,11 @@ TokenKind NextToken(Lexer& lexer) {
     // Whitespace between tokens is skipped in one tight loop over the bytes.
     const char* const data = LexerText(lexer);
     const uint32_t length = LexerTextLength(lexer);
-    uint32_t position = lexer.position;
-    uint32_t line = lexer.line;
-    if (length - position > kReadAhead) {
-      __builtin_prefetch(data + position + kReadAhead);
+    if (length - lexer.position > kReadAhead) {
+      __builtin_prefetch(data + lexer.position + kReadAhead);
     }
-    for (; position < length; ++position) {
-      const char byte = data[position];
-      if (byte == '\n') {
-        ++line;
-      } else if (!HasClass(byte, kSpaceByte)) {
-        break;
-      }
-    }
+    uint32_t line = 0;
+    const uint32_t position = SkipBlanks(lexer, line);
     lexer.position = position;
     lexer.line = line;
     uint32_t c = kEndOfText;
@@ -727,21 +761,14 @@ TokenKind NextToken(Lexer& lexer) {
         return kind;
       }
       case '{':
-        return Record(lexer, TokenKind::kOpenBrace);
       case '}':
-        return Record(lexer, TokenKind::kCloseBrace);
       case '[':
-        return Record(lexer, TokenKind::kOpenBracket);
       case ']':
-        return Record(lexer, TokenKind::kCloseBracket);
       case '=':
-        return Record(lexer, TokenKind::kEquals);
       case ',':
-        return Record(lexer, TokenKind::kComma);
       case '@':
-        return Record(lexer, TokenKind::kAt);
       case '#':
-        return Record(lexer, TokenKind::kHash);
+        return Record(lexer, PunctuationKind(static_cast<char>(c)));
       case '/': {
         const TokenKind kind = SkipComment(lexer);
         if (kind == TokenKind::kNone) continue;
@@ -754,24 +781,6 @@ TokenKind NextToken(Lexer& lexer) {
 }
 
 namespace {
-
-// The position after the whitespace from the lexer's position on (space, TAB, CR, LF), and in
-// `line` the line there; stops at the end of the text.
-uint32_t SkipBlanks(const Lexer& lexer, uint32_t& line) {
-  const char* const data = LexerText(lexer);
-  const uint32_t length = LexerTextLength(lexer);
-  uint32_t position = lexer.position;
-  line = lexer.line;
-  for (; position < length; ++position) {
-    const char byte = data[position];
-    if (byte == '\n') {
-      ++line;
-    } else if (!HasClass(byte, kSpaceByte)) {
-      break;
-    }
-  }
-  return position;
-}
 
 // Whether the `count` bytes at `a` and at `b` are the same. Names are a few bytes long, where
 // the library's compare costs more than the compare: whole words are compared, overlapping.
@@ -800,29 +809,6 @@ bool SameBytes(const char* a, const char* b, uint32_t count) {
     if (a[i] != b[i]) return false;
   }
   return true;
-}
-
-TokenKind PunctuationKind(char c) {
-  switch (c) {
-    case '{':
-      return TokenKind::kOpenBrace;
-    case '}':
-      return TokenKind::kCloseBrace;
-    case '[':
-      return TokenKind::kOpenBracket;
-    case ']':
-      return TokenKind::kCloseBracket;
-    case '=':
-      return TokenKind::kEquals;
-    case ',':
-      return TokenKind::kComma;
-    case '@':
-      return TokenKind::kAt;
-    case '#':
-      return TokenKind::kHash;
-    default:
-      return TokenKind::kNone;
-  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "bin/bin_file.h"
 #include "bin/value_node.h"
@@ -73,8 +74,20 @@ inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* n
   uint32_t objects_offset = 0;
   if (LoadBinTypes(bytes, size, registry, objects_offset) != BinLoadResult::kOk) return false;
   BitReader reader(bytes + objects_offset, size - objects_offset);
-  if (!BuildCoreTypeTable(core_types) || !LoadObjects(reader, registry, core_types, objects, ids)) {
-    return false;
+  if (!BuildCoreTypeTable(core_types)) return false;
+  // gentext's first pass steps over the objects (runs of fixed-width values at once): it must
+  // succeed exactly where loading them does, stop at the same bit and find the same objects.
+  std::vector<ScannedObject> scanned;
+  BitReader scan(bytes + objects_offset, size - objects_offset);
+  const bool scan_succeeded = ScanObjects(scan, registry, core_types, scanned);
+  const bool objects_loaded = LoadObjects(reader, registry, core_types, objects, ids);
+  FuzzCheck(scan_succeeded == objects_loaded && scan.position == reader.position);
+  if (!objects_loaded) return false;
+  FuzzCheck(scanned.size() == objects.count);
+  const ValueNode* loaded_object = objects.head;
+  for (const ScannedObject& object : scanned) {
+    FuzzCheck(object.class_hash == loaded_object->type_hash && object.id == loaded_object->name);
+    loaded_object = loaded_object->next;
   }
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
@@ -129,14 +142,15 @@ inline bool TextToBin(const char* text, uint32_t length, TypeRegistry& registry,
 }
 
 /// Encodes what it takes as genbin does (until an object is refused) and, when `direct`, lets
-/// the parser encode objects straight from the text.
-class FuzzEncodingSink final : public ObjectSink {
+/// the parser encode objects straight from the text. The parser tests use it too.
+class EncodingSink final : public ObjectSink {
  public:
-  FuzzEncodingSink(const TypeRegistry& registry, const CoreTypeTable& core_types, bool direct)
+  EncodingSink(const TypeRegistry& registry, const CoreTypeTable& core_types, bool direct)
       : registry_(registry), core_types_(core_types), direct_(direct) {}
   void TakeObjects(ValueObjectList& objects) override {
     for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
       ++objects_seen;
+      ++objects_taken;
       const ClassType* class_type = registry_.Find(object->type_hash);
       if (!refused &&
           (class_type == nullptr || !WriteBinObject(registry_, core_types_, *object, writer))) {
@@ -150,7 +164,8 @@ class FuzzEncodingSink final : public ObjectSink {
 
   ByteBuffer stream;
   BitWriter writer{stream};
-  uint32_t objects_seen = 0;
+  uint32_t objects_seen = 0;   // taken as trees or encoded straight
+  uint32_t objects_taken = 0;  // taken as trees
   bool refused = false;
 
  private:
@@ -173,9 +188,9 @@ inline void CheckDirectEncoding(const char* text, uint32_t length, const TypeReg
     CStringBufferA type_list;
   };
   Run runs[2];
-  FuzzEncodingSink tree(registry, core_types, false);
-  FuzzEncodingSink direct(registry, core_types, true);
-  FuzzEncodingSink* sinks[2] = {&tree, &direct};
+  EncodingSink tree(registry, core_types, false);
+  EncodingSink direct(registry, core_types, true);
+  EncodingSink* sinks[2] = {&tree, &direct};
   for (int i = 0; i < 2; ++i) {
     Lexer lexer;
     lexer.source.Append(text, length);

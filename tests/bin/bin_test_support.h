@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "bin/value_node.h"
 #include "foundation/name_hash.h"
@@ -21,7 +22,7 @@ struct FieldShape {
 
 /// Adds a class named `name` with `fields` to `registry`; null when it cannot.
 inline ClassType* AddClass(TypeRegistry& registry, const char* name,
-                           std::initializer_list<FieldShape> fields, uint32_t extra_word = 0) {
+                           const std::vector<FieldShape>& fields, uint32_t extra_word = 0) {
   ClassTypePtr class_type = MakeClassType();
   if (class_type == nullptr) return nullptr;
   class_type->name.Assign(name);
@@ -39,6 +40,11 @@ inline ClassType* AddClass(TypeRegistry& registry, const char* name,
     field.array_size = shape.array_size;
   }
   return registry.Add(std::move(class_type));
+}
+
+inline ClassType* AddClass(TypeRegistry& registry, const char* name,
+                           std::initializer_list<FieldShape> fields, uint32_t extra_word = 0) {
+  return AddClass(registry, name, std::vector<FieldShape>(fields), extra_word);
 }
 
 /// A CoreTypeTable built from every core type.

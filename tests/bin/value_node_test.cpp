@@ -481,25 +481,21 @@ struct FieldSetup {
 // unless `broken` names the field, whose parameters then divide by zero.
 ClassType* AddQuantizedClass(TypeRegistry& registry, const char* name,
                              std::initializer_list<FieldSetup> fields, const char* broken = "") {
-  ClassTypePtr class_type = MakeClassType();
-  if (class_type == nullptr || !class_type->AllocateFields(static_cast<uint32_t>(fields.size()))) {
-    return nullptr;
+  std::vector<FieldShape> shapes;
+  for (const FieldSetup& setup : fields) {
+    shapes.push_back({setup.name, setup.type_hash, setup.array_size});
   }
-  class_type->name.Assign(name);
-  class_type->name_hash = NameHash(name);
+  ClassType* class_type = AddClass(registry, name, shapes);
+  if (class_type == nullptr) return nullptr;
   uint32_t i = 0;
   for (const FieldSetup& setup : fields) {
     FieldInfo& field = class_type->fields[i++];
-    field.name.Assign(setup.name);
-    field.name_hash = NameHash(setup.name);
-    field.type_hash = setup.type_hash;
-    field.array_size = setup.array_size;
     field.quantization_mode = static_cast<uint32_t>(setup.mode);
     const bool zero_step = std::strcmp(setup.name, broken) == 0;
     field.int_quantization = IntQuantization{-1000, 1000, zero_step ? 0 : 3};
     field.float_quantization = FloatQuantization{-50.0f, 50.0f, zero_step ? 0.0f : 0.01f, 0};
   }
-  return registry.Add(std::move(class_type));
+  return class_type;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "bin/value_node.h"
 #include "document/lexer.h"
 #include "foundation/name_hash.h"
+#include "fuzz/fuzz_support.h"
 #include "tests/bin/bin_test_support.h"
 #include "types/core_type_hashes.h"
 
@@ -400,39 +401,6 @@ TEST_F(DocumentParserTest, ReferencedTypeSetThatCannotGrowIsAnError) {
   EXPECT_STREQ(lexer.diagnostics.data, "doc.txt(2) Error: Couldn't set referenced type.\n\n");
 }
 
-// Encodes what it takes as genbin does (until an object is refused) and, when `direct`, offers
-// its writer for objects to be encoded straight from the text.
-class EncodingSink final : public ObjectSink {
- public:
-  EncodingSink(const TypeRegistry& registry, const CoreTypeTable& core_types, bool direct)
-      : registry_(registry), core_types_(core_types), direct_(direct) {}
-
-  void TakeObjects(ValueObjectList& objects) override {
-    for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
-      ++taken;
-      const ClassType* class_type = registry_.Find(object->type_hash);
-      if (!refused &&
-          (class_type == nullptr || !WriteBinObject(registry_, core_types_, *object, writer))) {
-        refused = true;
-      }
-    }
-    ReleaseObjects(objects);
-  }
-  BitWriter* DirectWriter() override { return direct_ && !refused ? &writer : nullptr; }
-  void EncodedObject() override { ++encoded; }
-
-  ByteBuffer stream;
-  BitWriter writer{stream};
-  uint32_t taken = 0;
-  uint32_t encoded = 0;
-  bool refused = false;
-
- private:
-  const TypeRegistry& registry_;
-  const CoreTypeTable& core_types_;
-  bool direct_;
-};
-
 // Everything a parse with an encoding sink leaves behind.
 struct SinkOutcome {
   bool parsed;
@@ -483,11 +451,11 @@ class DirectEncodingTest : public DocumentParserTest {
     outcome.diagnostics = lexer.diagnostics.data;
     outcome.stream.assign(sink.stream.data, sink.stream.data + sink.stream.size);
     outcome.bits = sink.writer.position;
-    outcome.objects = sink.taken + sink.encoded;
+    outcome.objects = sink.objects_seen;
     outcome.refused = sink.refused;
     referenced_.ForEach([&](uint32_t key, const uint8_t&) { outcome.types.push_back(key); });
     outcome.left = objects_.count;
-    if (encoded != nullptr) *encoded = sink.encoded;
+    if (encoded != nullptr) *encoded = sink.objects_seen - sink.objects_taken;
     return outcome;
   }
 
