@@ -15,8 +15,9 @@
 # 4. Times, in alternating order within each run, the decode direction (gentext, protoc
 #    --decode, flatc --json), the encode direction (genbin, protoc --encode, flatc -b) and
 #    buildtlib on the game folder and on a bigger folder of copies of the file (about 1 GiB,
-#    at most 64 copies; QVX_BENCH_COPIES overrides the count), each under /usr/bin/time and
-#    after a sync, so that no program waits for the previous one's output to reach the disk.
+#    at most 64 copies; QVX_BENCH_COPIES overrides the count), each under /usr/bin/time, with
+#    its previous output removed and after a sync, so that no program pays for freeing an old
+#    output or waits for the previous program's output to reach the disk.
 # 5. Prints medians: seconds, objects/s, MB/s in and out, peak MiB, tool/peer ratios, and
 #    whether the tool's peak stays within 2 x input + output.
 #
@@ -83,7 +84,11 @@ measure() {
   local stats="$work/time.out" seconds user system peak
   # Whatever the previous program left to write back goes to disk first, untimed: the tool
   # makes its output durable (fsync before the atomic rename), and that would otherwise wait
-  # behind the peers' output, which they leave in the page cache.
+  # behind the peers' output, which they leave in the page cache. The previous run's output
+  # is removed first too: freeing a file of a few hundred MB takes tens of ms, which the tool
+  # paid when its rename replaced it while protoc's did not (the shell truncates protoc's
+  # output before the timed program starts).
+  rm -f "$output"
   sync
   if ! /usr/bin/time -f '%e %U %S %M' -o "$stats" "$@" <"${stdin_from:-/dev/null}" \
     >"${stdout_to:-/dev/null}"; then
