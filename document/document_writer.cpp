@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "document/lexer.h"
+#include "foundation/inline.h"
 #include "foundation/name_hash.h"
 #include "foundation/utf8.h"
 #include "types/core_type_hashes.h"
@@ -80,8 +81,8 @@ char* PutDecimal(char* at, uint32_t value) {
   return at;
 }
 
-[[nodiscard]] bool AppendLine(CStringBufferA& out, uint32_t level, const char* text,
-                              uint32_t length) {
+[[nodiscard]] QVX_ALWAYS_INLINE bool AppendLine(CStringBufferA& out, uint32_t level,
+                                                const char* text, uint32_t length) {
   if (!MakeRoom(out, uint64_t{level} + length)) {
     return false;
   }
@@ -91,7 +92,8 @@ char* PutDecimal(char* at, uint32_t value) {
 }
 
 // The level's TABs and "<field name> = ".
-[[nodiscard]] bool AppendFieldStart(CStringBufferA& out, uint32_t level, const FieldInfo& field) {
+[[nodiscard]] QVX_ALWAYS_INLINE bool AppendFieldStart(CStringBufferA& out, uint32_t level,
+                                                      const FieldInfo& field) {
   if (!MakeRoom(out, uint64_t{level} + field.name.length + 3)) {
     return false;
   }
@@ -135,7 +137,8 @@ const char* ObjectName(uint32_t object_id) {
 }
 
 // Appends `"<text>"`, the trailing comment waiting in the comment buffer, and CR LF.
-[[nodiscard]] bool AppendQuotedValue(WriteContext& ctx, const char* text, uint32_t length) {
+[[nodiscard]] QVX_ALWAYS_INLINE bool AppendQuotedValue(WriteContext& ctx, const char* text,
+                                                       uint32_t length) {
   CStringBufferA& comment = ctx.comment_scratch;
   if (!MakeRoom(ctx.out, uint64_t{length} + 4)) {
     comment.Empty();
@@ -159,8 +162,8 @@ const char* ObjectName(uint32_t object_id) {
 }
 
 // Formats one core value and appends its line ending: the quoted text, comment and CR LF.
-[[nodiscard]] bool AppendValueText(WriteContext& ctx, const CCoreType& core,
-                                   const ValueNode& value) {
+[[nodiscard]] QVX_ALWAYS_INLINE bool AppendValueText(WriteContext& ctx, const CCoreType& core,
+                                                     const ValueNode& value) {
   CStringBufferA& comment = ctx.comment_scratch;
   if (comment.length != 0) {
     comment.Empty();
@@ -331,8 +334,8 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
 
 // Reads one core value and appends its text, comment and line end.
 // `types` names a core type (its `core` is set).
-[[nodiscard]] bool StreamCoreValue(StreamContext& s, const FieldTypes& types,
-                                   const FieldInfo& field) {
+[[nodiscard]] QVX_ALWAYS_INLINE bool StreamCoreValue(StreamContext& s, const FieldTypes& types,
+                                                     const FieldInfo& field) {
   const CCoreType& core = *types.core;
   if (!TakeNode(s.budget)) {
     return false;
