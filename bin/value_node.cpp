@@ -144,7 +144,7 @@ bool FixedWidthValues(const FieldTypes& types, const FieldInfo& field, uint32_t&
   // As DecodeCoreValue: a core type without a known storage form fails, so it is read.
   return types.core != nullptr && field.type_hash != kCPointerHash &&
          types.core->FixedBitWidth(field, bits) &&
-         StorageSwitch(types.core_storage != 0 ? types.core_storage : field.type_hash) != 0;
+         CoreValueKind(types.core_storage, field.type_hash) != kCompoundKind;
 }
 
 // `types` names a core type (its `core` is set).
