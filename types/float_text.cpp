@@ -394,10 +394,10 @@ uint32_t FormatFloatAt(float value, char* out) {
   if (magnitude_bits == kInfinityBits) {
     return CopyWord(negative ? "-INF" : "INF", out);
   }
-  char* p = out;
-  if (negative) {
-    *p++ = '-';
-  }
+  // The sign goes in without a branch: half the values of a typical document are negative, in
+  // no order a branch predictor could learn.
+  out[0] = '-';
+  char* p = out + (negative ? 1 : 0);
   const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
   if ((magnitude_bits & kMantissaMask) == 0 && exponent_field > 1) {
     const ShortText& power = PowerOfTwoTexts()[exponent_field];
