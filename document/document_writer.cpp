@@ -39,12 +39,15 @@ struct WriteContext {
 
 // Makes room for `count` more characters. False when the document would pass its limit; the
 // text buffer itself cannot hold 4 GiB.
+// Bytes of room kept past every piece, for stores of a whole block (PutTabs).
+constexpr uint32_t kStoreSlack = 16;
+
 [[nodiscard]] bool MakeRoom(CStringBufferA& out, uint64_t count) {
   const uint64_t needed = uint64_t{out.length} + count + 1;
   if (needed > kMaxDocumentBytes) {
     return false;
   }
-  out.ReserveForAppend(needed);
+  out.ReserveForAppend(needed + kStoreSlack);
   return true;
 }
 
@@ -60,7 +63,15 @@ char* Put(char* at, const char* bytes, size_t count) {
   return at + count;
 }
 
+// `at` has kStoreSlack bytes of room past the TABs (MakeRoom): the usual few TABs are one
+// store of a whole block, whose bytes past them the next piece or the NUL overwrites. (A copy
+// of exactly `level` bytes takes a branch on the count, which changes from line to line.)
 char* PutTabs(char* at, uint32_t level) {
+  static_assert(kTabRun >= kStoreSlack);
+  if (level <= kStoreSlack) {
+    std::memcpy(at, kTabs, kStoreSlack);
+    return at + level;
+  }
   while (level > kTabRun) {
     at = Put(at, kTabs, kTabRun);
     level -= kTabRun;
@@ -137,8 +148,10 @@ const char* ObjectName(uint32_t object_id) {
 }
 
 // Appends `"<text>"`, the trailing comment waiting in the comment buffer, and CR LF.
-[[nodiscard]] QVX_ALWAYS_INLINE bool AppendQuotedValue(WriteContext& ctx, const char* text,
-                                                       uint32_t length) {
+[[nodiscard]] QVX_ALWAYS_INLINE bool AppendQuotedValue(WriteContext& ctx,
+                                                       const CStringBufferA& value) {
+  const char* const text = value.data;
+  const uint32_t length = value.length;
   CStringBufferA& comment = ctx.comment_scratch;
   if (!MakeRoom(ctx.out, uint64_t{length} + 4)) {
     comment.Empty();
@@ -146,7 +159,14 @@ const char* ObjectName(uint32_t object_id) {
   }
   char* at = Cursor(ctx.out);
   *at++ = '"';
-  at = Put(at, text, length);
+  // A short text is copied as a whole block when its buffer has one (the bytes past the text
+  // are overwritten next), sparing a branch on its length, which changes from value to value.
+  if (length <= kStoreSlack && value.capacity >= kStoreSlack) {
+    std::memcpy(at, text, kStoreSlack);
+    at += length;
+  } else {
+    at = Put(at, text, length);
+  }
   *at++ = '"';
   if (comment.length == 0) {
     Finish(ctx.out, Put(at, "\r\n", 2));
@@ -178,9 +198,9 @@ const char* ObjectName(uint32_t object_id) {
   if (value.kind == kCHashHash && FindByte(text.data, text.length, '\\') != nullptr) {
     TStringBufferA<256> escaped;
     FormatEscapedString(escaped, text.data);
-    return AppendQuotedValue(ctx, escaped.data, escaped.length);
+    return AppendQuotedValue(ctx, escaped);
   }
-  return AppendQuotedValue(ctx, text.data, text.length);
+  return AppendQuotedValue(ctx, text);
 }
 
 bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& class_type,
