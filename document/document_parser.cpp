@@ -164,6 +164,7 @@ class Parser {
   bool EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out);
   bool EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
                       uint32_t depth, BitWriter& elements, uint32_t& count);
+  TokenKind NextElementToken(uint32_t depth);
   LexerMark Mark() const {
     return LexerMark{lexer_.position, lexer_.line, lexer_.diagnostics.length, lexer_.current_kind,
                      lexer_.error};
@@ -593,6 +594,16 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
   }
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
+    // A line as gentext writes it (its fields one TAB deeper than the object's braces, the
+    // value a string without escapes) is read in one step, with the tokens that the steps below
+    // would read.
+    if (TypesOf(field).plain_name &&
+        TakeFieldLine(lexer_, depth + 1, field.name.data, field.name.length)) {
+      if (!EncodeFieldValue(field, TokenKind::kString, depth, out)) {
+        return false;
+      }
+      continue;
+    }
     // The field's own name is looked for first (when it hashes to the field's name hash, as
     // the tree's lookup by hash needs): that spares copying and hashing it. Any other spelling
     // is read as a token; one that hashes like the name names the field too.
@@ -644,8 +655,14 @@ bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, Bi
   return written;
 }
 
+// The next token of an array of core values, taking an element's line as gentext writes it (one
+// TAB deeper than the array's field) in one step.
+TokenKind Parser::NextElementToken(uint32_t depth) {
+  return TakeFieldLine(lexer_, depth + 2, nullptr, 0) ? TokenKind::kString : NextToken(lexer_);
+}
+
 bool Parser::EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out) {
-  const TokenKind kind = NextToken(lexer_);
+  const TokenKind kind = NextElementToken(depth);
   if (kind == TokenKind::kCloseBracket) {
     out.WriteVarUInt(0);
     return !out.failed;
@@ -691,7 +708,7 @@ bool Parser::EncodeElements(const FieldInfo& field, const FieldFacts& facts, Tok
         return false;
       }
       ++count;
-      kind = NextToken(lexer_);
+      kind = NextElementToken(depth);
       if (kind == TokenKind::kCloseBracket) {
         return true;
       }

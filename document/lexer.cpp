@@ -845,6 +845,79 @@ bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length) {
   return true;
 }
 
+bool TakeFieldLine(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
+  const char* const data = LexerText(lexer);
+  const uint32_t text_length = LexerTextLength(lexer);
+  const uint32_t start = lexer.position;
+  // CR LF, the TABs, then the name and " = " (or nothing) and at least the two quotes.
+  const uint64_t prefix = uint64_t{2} + tabs + (length != 0 ? uint64_t{length} + 3 : 0);
+  if (uint64_t{text_length} - start < prefix + 2 || data[start] != '\r' ||
+      data[start + 1] != '\n') {
+    return false;
+  }
+  uint32_t at = start + 2;
+  for (const uint32_t end = at + tabs; at < end; ++at) {
+    if (data[at] != '\t') {
+      return false;
+    }
+  }
+  if (length != 0) {
+    // The byte after the name is a space, so the identifier ends with the name.
+    if (!SameBytes(data + at, name, length) || std::memcmp(data + at + length, " = ", 3) != 0) {
+      return false;
+    }
+    at += length + 3;
+  }
+  if (data[at] != '"') {
+    return false;
+  }
+  // The string's first run, as ReadQuoted takes it; the token is this simple only when the run
+  // ends at the closing quote.
+#if defined(__SSE2__)
+  // The end is found a block at a time, and a text shorter than a block goes to the token's
+  // buffer as the whole block (the bytes past its end are cut off by the NUL).
+  CStringBufferA& value = lexer.string_value;
+  for (uint32_t block_start = at + 1; text_length - block_start >= kBlockBytes;
+       block_start += kBlockBytes) {
+    const __m128i block = LoadBlock(data + block_start);
+    const __m128i ends = _mm_or_si128(_mm_or_si128(Equal(block, '\0'), Equal(block, '"')),
+                                      _mm_or_si128(Equal(block, '\\'), Equal(block, '\n')));
+    const uint32_t stops = ByteMask(block) | ByteMask(ends);
+    if (stops == 0) {
+      continue;
+    }
+    const uint32_t end = block_start + static_cast<uint32_t>(std::countr_zero(stops));
+    if (data[end] != '"') {
+      return false;
+    }
+    const uint32_t count = end - (at + 1);
+    if (count < kBlockBytes && value.capacity > kBlockBytes) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(value.data), block);
+      value.data[count] = '\0';
+      value.length = count;
+    } else {
+      SetText(value, data + at + 1, count);
+    }
+    lexer.position = end + 1;
+    ++lexer.line;  // the line feed of the CR LF
+    lexer.current_kind = TokenKind::kString;
+    return true;
+  }
+#endif
+  lexer.position = at + 1;
+  SkipLongRun(lexer, kStringRunByte, '"', '\\', '\n');
+  const uint32_t end = lexer.position;
+  if (end >= text_length || data[end] != '"') {
+    lexer.position = start;
+    return false;
+  }
+  SetText(lexer.string_value, data + at + 1, end - at - 1);
+  lexer.position = end + 1;
+  ++lexer.line;  // the line feed of the CR LF
+  lexer.current_kind = TokenKind::kString;
+  return true;
+}
+
 bool TakePunctuation(Lexer& lexer, char c) {
   const TokenKind kind = PunctuationKind(c);
   uint32_t line = 0;

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "foundation/utf8.h"
 
@@ -513,6 +514,96 @@ TEST(LexerTest, TakingAnExpectedTokenIsNextTokenOrNothing) {
     }
     EXPECT_FALSE(taking.error);
     EXPECT_EQ(taking.diagnostics.length, 0u);
+  }
+}
+
+// TakeFieldLine reads a line as gentext writes it exactly as the tokens it stands for read (the
+// name, "=" and the string, or the string alone for an array element), and reads nothing from
+// any other line. The text is an exact-size copy without a terminating NUL, so a read past its
+// end shows under AddressSanitizer.
+TEST(LexerTest, TakingAFieldLineIsReadingItsTokensOrNothing) {
+  std::mt19937 rng(77);
+  const std::string plain = "abcxyzABC 0123456789.,-+_@'\t~{}[]=/*";
+  const auto random_text = [&](uint32_t length) {
+    std::string text;
+    for (uint32_t i = 0; i < length; ++i) text += plain[rng() % plain.size()];
+    return text;
+  };
+  struct Line {
+    std::string text;
+    uint32_t tabs;
+    const char* name;  // null for an element's line
+    bool taken;        // what gentext's form of the line must give
+  };
+  std::vector<Line> lines;
+  for (uint32_t length = 0; length <= 40; ++length) {
+    const std::string value = random_text(length);
+    for (const char* after : {"", "\r\n", "\r\n\tNext = \"1\"\r\n}\r\n"}) {
+      lines.push_back({"\r\n\tHealth = \"" + value + "\"" + after, 1, "Health", true});
+      lines.push_back({"\r\n\t\t\t\"" + value + "\"" + after, 3, nullptr, true});
+    }
+    // A byte that ends the string's first run, at every offset of the value.
+    for (const char* stop : {"\\n", "\\\\", "\xC3\xA9", "\n"}) {
+      std::string stopped = value;
+      stopped.insert(rng() % (length + 1), stop);
+      lines.push_back({"\r\n\tHealth = \"" + stopped + "\"\r\n}", 1, "Health", false});
+    }
+    lines.push_back({"\r\n\tHealth = \"" + value, 1, "Health", false});  // unterminated
+  }
+  const struct {
+    const char* text;
+    uint32_t tabs;
+    const char* name;
+  } others[] = {
+      {"\n\tHealth = \"1\"", 1, "Health"},       {"\r\n\t\tHealth = \"1\"", 1, "Health"},
+      {"\r\nHealth = \"1\"", 1, "Health"},        {"\r\n\tHealth2 = \"1\"", 1, "Health"},
+      {"\r\n\tHealth  = \"1\"", 1, "Health"},     {"\r\n\tHealth = 1", 1, "Health"},
+      {"\r\n\tHealth = {", 1, "Health"},          {"\r\n\tHealt = \"1\"", 1, "Health"},
+      {" \r\n\tHealth = \"1\"", 1, "Health"},     {"\r\n\t/**/Health = \"1\"", 1, "Health"},
+      {"\r\n\t\"1\"", 1, "Health"},               {"\r\n\tHealth = \"1\"", 1, nullptr},
+      {"\r\n\t\t{", 2, nullptr},                  {"\r\n\t]", 1, nullptr},
+      {"\r\n\tHealth = \"", 1, "Health"},         {"\r\n\tHeal", 1, "Health"},
+      {"", 0, nullptr},                           {"\r", 0, nullptr},
+  };
+  for (const auto& other : others) lines.push_back({other.text, other.tabs, other.name, false});
+
+  for (const Line& line : lines) {
+    for (const bool roomy : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "<" << line.text << "> roomy " << roomy);
+      const auto copy = std::make_unique<char[]>(line.text.size() + 1);
+      std::memcpy(copy.get(), line.text.data(), line.text.size());
+      const auto size = static_cast<uint32_t>(line.text.size());
+      Lexer taking;
+      SetLexerText(taking, copy.get(), size);
+      // The token buffer with and without room for a whole block.
+      taking.string_value.Assign(roomy ? "a value long enough for a block of text" : "x");
+      taking.identifier_value.Assign("before");
+      const uint32_t name_length = line.name != nullptr ? std::strlen(line.name) : 0;
+      const bool taken = TakeFieldLine(taking, line.tabs, line.name, name_length);
+      ASSERT_EQ(taken, line.taken);
+      if (!taken) {
+        EXPECT_EQ(taking.position, 0u);
+        EXPECT_EQ(taking.line, 0u);
+        EXPECT_EQ(taking.current_kind, TokenKind::kNone);
+        continue;
+      }
+      Lexer reading;
+      SetLexerText(reading, copy.get(), size);
+      if (line.name != nullptr) {
+        ASSERT_EQ(NextToken(reading), TokenKind::kIdentifier);
+        EXPECT_STREQ(reading.identifier_value.data, line.name);
+        ASSERT_EQ(NextToken(reading), TokenKind::kEquals);
+      }
+      ASSERT_EQ(NextToken(reading), TokenKind::kString);
+      EXPECT_EQ(taking.current_kind, TokenKind::kString);
+      EXPECT_EQ(taking.position, reading.position);
+      EXPECT_EQ(taking.line, reading.line);
+      EXPECT_EQ(std::string(taking.string_value.data, taking.string_value.length),
+                std::string(reading.string_value.data, reading.string_value.length));
+      EXPECT_EQ(taking.string_value.data[taking.string_value.length], '\0');
+      EXPECT_STREQ(taking.identifier_value.data, "before");
+      EXPECT_FALSE(taking.error);
+    }
   }
 }
 
