@@ -164,7 +164,12 @@ class Parser {
   bool EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out);
   bool EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
                       uint32_t depth, BitWriter& elements, uint32_t& count);
-  TokenKind NextElementToken(uint32_t depth);
+  // NextToken, for a token that gentext writes first on its line with `tabs` TABs (or else
+  // `other_tabs`) before it: such a line is taken in one step.
+  TokenKind NextLineToken(uint32_t tabs, uint32_t other_tabs);
+  // The next token inside an array of a field at `depth`: an element of core type is one TAB
+  // deeper than the field, a class element's braces and the closing bracket as deep.
+  TokenKind NextElementToken(uint32_t depth) { return NextLineToken(depth + 2, depth + 1); }
   LexerMark Mark() const {
     return LexerMark{lexer_.position, lexer_.line, lexer_.diagnostics.length, lexer_.current_kind,
                      lexer_.error};
@@ -594,28 +599,31 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
   }
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
-    // A line as gentext writes it (its fields one TAB deeper than the object's braces, the
-    // value a string without escapes) is read in one step, with the tokens that the steps below
-    // would read.
-    if (TypesOf(field).plain_name &&
-        TakeFieldLine(lexer_, depth + 1, field.name.data, field.name.length)) {
-      if (!EncodeFieldValue(field, TokenKind::kString, depth, out)) {
+    // A line as gentext writes it (its fields one TAB deeper than the object's braces) is read
+    // in one step, up to the value's first token, with the tokens that the steps below read.
+    const bool plain_name = TypesOf(field).plain_name;
+    TokenKind kind = plain_name
+                         ? TakeLineToken(lexer_, depth + 1, field.name.data, field.name.length)
+                         : TokenKind::kNone;
+    if (kind == TokenKind::kNone) {
+      // The field's own name is looked for first (when it hashes to the field's name hash, as
+      // the tree's lookup by hash needs): that spares copying and hashing it. Any other
+      // spelling is read as a token; one that hashes like the name names the field too.
+      const bool named =
+          (plain_name && TakeIdentifier(lexer_, field.name.data, field.name.length)) ||
+          (NextToken(lexer_) == TokenKind::kIdentifier &&
+           IdentifierHash(lexer_) == field.name_hash);
+      if (!named || (!TakePunctuation(lexer_, '=') && NextToken(lexer_) != TokenKind::kEquals)) {
         return false;
       }
-      continue;
+      kind = NextToken(lexer_);
     }
-    // The field's own name is looked for first (when it hashes to the field's name hash, as
-    // the tree's lookup by hash needs): that spares copying and hashing it. Any other spelling
-    // is read as a token; one that hashes like the name names the field too.
-    const bool named =
-        (TypesOf(field).plain_name && TakeIdentifier(lexer_, field.name.data, field.name.length)) ||
-        (NextToken(lexer_) == TokenKind::kIdentifier && IdentifierHash(lexer_) == field.name_hash);
-    if (!named || (!TakePunctuation(lexer_, '=') && NextToken(lexer_) != TokenKind::kEquals) ||
-        !EncodeFieldValue(field, NextToken(lexer_), depth, out)) {
+    if (!EncodeFieldValue(field, kind, depth, out)) {
       return false;
     }
   }
-  return NextToken(lexer_) == TokenKind::kCloseBrace && !out.failed;
+  // The closing brace stands as deep as the opening one.
+  return NextLineToken(depth, depth) == TokenKind::kCloseBrace && !out.failed;
 }
 
 bool Parser::EncodeFieldValue(const FieldInfo& field, TokenKind kind, uint32_t depth,
@@ -655,10 +663,12 @@ bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, Bi
   return written;
 }
 
-// The next token of an array of core values, taking an element's line as gentext writes it (one
-// TAB deeper than the array's field) in one step.
-TokenKind Parser::NextElementToken(uint32_t depth) {
-  return TakeFieldLine(lexer_, depth + 2, nullptr, 0) ? TokenKind::kString : NextToken(lexer_);
+TokenKind Parser::NextLineToken(uint32_t tabs, uint32_t other_tabs) {
+  TokenKind kind = TakeLineToken(lexer_, tabs, nullptr, 0);
+  if (kind == TokenKind::kNone && other_tabs != tabs) {
+    kind = TakeLineToken(lexer_, other_tabs, nullptr, 0);
+  }
+  return kind != TokenKind::kNone ? kind : NextToken(lexer_);
 }
 
 bool Parser::EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out) {
@@ -725,7 +735,7 @@ bool Parser::EncodeElements(const FieldInfo& field, const FieldFacts& facts, Tok
       return false;
     }
     ++count;
-    kind = NextToken(lexer_);
+    kind = NextElementToken(depth);
     if (kind == TokenKind::kCloseBracket) {
       return true;
     }

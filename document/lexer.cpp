@@ -845,31 +845,41 @@ bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length) {
   return true;
 }
 
-bool TakeFieldLine(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
+TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
   const char* const data = LexerText(lexer);
   const uint32_t text_length = LexerTextLength(lexer);
   const uint32_t start = lexer.position;
-  // CR LF, the TABs, then the name and " = " (or nothing) and at least the two quotes.
+  // CR LF, the TABs, then the name and " = " (or nothing), and the token's first byte.
   const uint64_t prefix = uint64_t{2} + tabs + (length != 0 ? uint64_t{length} + 3 : 0);
-  if (uint64_t{text_length} - start < prefix + 2 || data[start] != '\r' ||
+  if (uint64_t{text_length} - start < prefix + 1 || data[start] != '\r' ||
       data[start + 1] != '\n') {
-    return false;
+    return TokenKind::kNone;
   }
   uint32_t at = start + 2;
   for (const uint32_t end = at + tabs; at < end; ++at) {
     if (data[at] != '\t') {
-      return false;
+      return TokenKind::kNone;
     }
   }
   if (length != 0) {
     // The byte after the name is a space, so the identifier ends with the name.
     if (!SameBytes(data + at, name, length) || std::memcmp(data + at + length, " = ", 3) != 0) {
-      return false;
+      return TokenKind::kNone;
     }
     at += length + 3;
   }
-  if (data[at] != '"') {
-    return false;
+  switch (data[at]) {
+    case '{':
+    case '}':
+    case '[':
+    case ']':
+      lexer.position = at + 1;
+      ++lexer.line;  // the line feed of the CR LF
+      return Record(lexer, PunctuationKind(data[at]));
+    case '"':
+      break;
+    default:
+      return TokenKind::kNone;
   }
   // The string's first run, as ReadQuoted takes it; the token is this simple only when the run
   // ends at the closing quote.
@@ -888,7 +898,7 @@ bool TakeFieldLine(Lexer& lexer, uint32_t tabs, const char* name, uint32_t lengt
     }
     const uint32_t end = block_start + static_cast<uint32_t>(std::countr_zero(stops));
     if (data[end] != '"') {
-      return false;
+      return TokenKind::kNone;
     }
     const uint32_t count = end - (at + 1);
     if (count < kBlockBytes && value.capacity > kBlockBytes) {
@@ -900,8 +910,7 @@ bool TakeFieldLine(Lexer& lexer, uint32_t tabs, const char* name, uint32_t lengt
     }
     lexer.position = end + 1;
     ++lexer.line;  // the line feed of the CR LF
-    lexer.current_kind = TokenKind::kString;
-    return true;
+    return Record(lexer, TokenKind::kString);
   }
 #endif
   lexer.position = at + 1;
@@ -909,13 +918,12 @@ bool TakeFieldLine(Lexer& lexer, uint32_t tabs, const char* name, uint32_t lengt
   const uint32_t end = lexer.position;
   if (end >= text_length || data[end] != '"') {
     lexer.position = start;
-    return false;
+    return TokenKind::kNone;
   }
   SetText(lexer.string_value, data + at + 1, end - at - 1);
   lexer.position = end + 1;
   ++lexer.line;  // the line feed of the CR LF
-  lexer.current_kind = TokenKind::kString;
-  return true;
+  return Record(lexer, TokenKind::kString);
 }
 
 bool TakePunctuation(Lexer& lexer, char c) {

@@ -135,13 +135,14 @@ bool IsPlainIdentifier(const char* name, uint32_t length);
 /// caller knows it). Otherwise reads nothing and returns false; NextToken then reads the token
 /// (also one that a comment precedes).
 bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length);
-/// Reads a field's line as gentext writes it, from the end of the token before it: CR LF,
-/// `tabs` TABs, the name spelled exactly (`length` bytes, for which IsPlainIdentifier holds),
-/// " = " and a string with no escape, line feed, NUL or byte from 0x80 in its text. Position, line, current kind and string_value then are those that
-/// TakeIdentifier, TakePunctuation('=') and NextToken leave (identifier_value keeps its text).
-/// With `length` 0, an array element's line: CR LF, the TABs and the string. Anything else
-/// reads nothing and returns false; the caller then reads the line token by token.
-bool TakeFieldLine(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
+/// Reads the first token of a line as gentext writes it, from the end of the token before it:
+/// CR LF, `tabs` TABs, then (when `length` is not 0) the name spelled exactly (`length` bytes,
+/// for which IsPlainIdentifier holds) and " = ", then one of { } [ ] or a string with no
+/// escape, line feed, NUL or byte from 0x80 in its text. Returns that token's kind, with
+/// position, line, current kind and string_value as NextToken leaves them after reading the
+/// line's tokens (identifier_value keeps its text). Any other line reads nothing and gives
+/// kNone; the caller then reads it token by token.
+TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
 /// Reads the next token when it is the punctuation `c` (one of { } [ ] = , @ #) and only
 /// whitespace stands before it, as NextToken would; otherwise reads nothing and returns false.
 bool TakePunctuation(Lexer& lexer, char c);
