@@ -848,7 +848,21 @@ bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length) {
 TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
   const char* const data = LexerText(lexer);
   const uint32_t text_length = LexerTextLength(lexer);
-  const uint32_t start = lexer.position;
+  const uint32_t first = lexer.position;
+  uint32_t start = first;
+  // The comment that gentext puts after some values (" //cClass"), when it is plain ASCII:
+  // the line then starts with the CR before its line feed.
+  if (text_length - start >= 3 && data[start] == ' ' && data[start + 1] == '/' &&
+      data[start + 2] == '/') {
+    lexer.position = start + 3;
+    SkipLongRun(lexer, kLineCommentByte, '\n', '\n', '\n');
+    const uint32_t line_feed = lexer.position;
+    lexer.position = first;
+    if (line_feed >= text_length || data[line_feed] != '\n') {
+      return TokenKind::kNone;
+    }
+    start = line_feed - 1;  // checked for the CR below
+  }
   // CR LF, the TABs, then the name and " = " (or nothing), and the token's first byte.
   const uint64_t prefix = uint64_t{2} + tabs + (length != 0 ? uint64_t{length} + 3 : 0);
   if (uint64_t{text_length} - start < prefix + 1 || data[start] != '\r' ||
@@ -917,7 +931,7 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
   SkipLongRun(lexer, kStringRunByte, '"', '\\', '\n');
   const uint32_t end = lexer.position;
   if (end >= text_length || data[end] != '"') {
-    lexer.position = start;
+    lexer.position = first;
     return TokenKind::kNone;
   }
   SetText(lexer.string_value, data + at + 1, end - at - 1);

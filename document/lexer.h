@@ -135,8 +135,8 @@ bool IsPlainIdentifier(const char* name, uint32_t length);
 /// caller knows it). Otherwise reads nothing and returns false; NextToken then reads the token
 /// (also one that a comment precedes).
 bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length);
-/// Reads the first token of a line as gentext writes it, from the end of the token before it:
-/// CR LF, `tabs` TABs, then (when `length` is not 0) the name spelled exactly (`length` bytes,
+/// Reads the first token of a line as gentext writes it, from the end of the token before it
+/// (or from the " //" of a trailing comment of plain ASCII after it): CR LF, `tabs` TABs, then (when `length` is not 0) the name spelled exactly (`length` bytes,
 /// for which IsPlainIdentifier holds) and " = ", then one of { } [ ] or a string with no
 /// escape, line feed, NUL or byte from 0x80 in its text. Returns that token's kind, with
 /// position, line, current kind and string_value as NextToken leaves them after reading the

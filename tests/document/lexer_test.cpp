@@ -558,6 +558,8 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
       {"\r\n\tCounts = [\r\n", 1, "Counts"}, {"\r\n\t\tSettings = {", 2, "Settings"},
       {"\r\n}", 0, nullptr},                   {"\r\n\t]\r\n\tNext", 1, nullptr},
       {"\r\n\t{", 1, nullptr},                 {"\r\n\tCounts = ]", 1, "Counts"},
+      {" //cObject\r\n\tOwner = \"@1\"", 1, "Owner"}, {" //\r\n}", 0, nullptr},
+      {" // x = \"y\" /* z\r\n\t]", 1, nullptr},
   };
   for (const auto& p : punctuation) lines.push_back({p.text, p.tabs, p.name, true});
   const struct {
@@ -575,6 +577,10 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
       {"\r\n\tCounts = 'x'", 1, "Counts"},      {"\r\n\tx", 1, nullptr},
       {"\r\n\tHealth = \"", 1, "Health"},         {"\r\n\tHeal", 1, "Health"},
       {"", 0, nullptr},                           {"\r", 0, nullptr},
+      {" //c\xC3\xA9\r\n\tOwner = \"1\"", 1, "Owner"}, {" //x\n\tOwner = \"1\"", 1, "Owner"},
+      {"  //x\r\n\tOwner = \"1\"", 1, "Owner"},  {" /*x*/\r\n\tOwner = \"1\"", 1, "Owner"},
+      {" //x", 1, nullptr},                       {" //\n}", 0, nullptr},
+      {" //x\r\n\t\tOwner = \"1\"", 1, "Owner"},
   };
   for (const auto& other : others) lines.push_back({other.text, other.tabs, other.name, false});
 
