@@ -240,11 +240,22 @@ void BitWriter::WriteBitString(const char* text, uint32_t length) {
   } else {
     // Each character fills the high bits of one byte and the low bits of the next.
     const auto low_mask = static_cast<uint8_t>(LowMask(shift));
-    auto carry = static_cast<uint8_t>(dest[0] & low_mask);
-    for (uint32_t i = 0; i < length; ++i) {
+    uint64_t carry = dest[0] & low_mask;
+    uint32_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight characters at a time: a word of them shifted up, the carry below.
+      for (; i + 8 <= length; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text + i, 8);
+        const uint64_t shifted = carry | (word << shift);
+        std::memcpy(dest + i, &shifted, 8);
+        carry = word >> (64 - shift);
+      }
+    }
+    for (; i < length; ++i) {
       const auto c = static_cast<uint8_t>(text[i]);
-      dest[i] = static_cast<uint8_t>(carry | (c << shift));
-      carry = static_cast<uint8_t>(c >> (8 - shift));
+      dest[i] = static_cast<uint8_t>(carry | (uint32_t{c} << shift));
+      carry = c >> (8 - shift);
     }
     dest[length] = static_cast<uint8_t>((dest[length] & ~low_mask) | carry);
   }
