@@ -130,6 +130,19 @@ constexpr int kLargestExactPower = 22;
 // Digits that always give an integer below 2^53.
 constexpr uint32_t kExactDigits = 15;
 
+// The position after the decimal digits from `at` on, with `digits` times ten plus each of them
+// (wrapping around past 19 digits, which the callers refuse anyway).
+inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint64_t& digits) {
+  for (; at < length; ++at) {
+    const uint32_t digit = static_cast<uint32_t>(static_cast<uint8_t>(text[at])) - '0';
+    if (digit > 9) {
+      break;
+    }
+    digits = digits * 10 + digit;
+  }
+  return at;
+}
+
 // A float component in the form "-ddd.dddE-dd" (sign, fraction and exponent optional; at most
 // 15 digits; an exponent of one to three digits) at `at`, ending at the end of the text or at
 // a ",". Its digits form an integer w below 2^53 and its value is w x 10^e; with |e| <= 22 both
@@ -142,23 +155,20 @@ bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& en
     ++at;
   }
   uint64_t digits = 0;
-  uint32_t count = 0;
   const uint32_t integer_start = at;
-  for (; at < length && IsDecimalDigit(text[at]); ++at, ++count) {
-    digits = digits * 10 + static_cast<uint32_t>(text[at] - '0');
-  }
+  at = TakeDigits(text, length, at, digits);
   if (at == integer_start) {
     return false;
   }
+  uint32_t count = at - integer_start;
   int exponent = 0;
   if (at < length && text[at] == '.') {
     const uint32_t fraction_start = ++at;
-    for (; at < length && IsDecimalDigit(text[at]); ++at, ++count) {
-      digits = digits * 10 + static_cast<uint32_t>(text[at] - '0');
-    }
+    at = TakeDigits(text, length, at, digits);
     if (at == fraction_start) {
       return false;
     }
+    count += at - fraction_start;
     exponent = -static_cast<int>(at - fraction_start);
   }
   if (count > kExactDigits) {
