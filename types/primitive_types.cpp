@@ -95,6 +95,19 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 constexpr bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The position after the decimal digits from `at` on, with `digits` times ten plus each of them
+// (wrapping around past 19 digits, which the callers refuse anyway).
+inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint64_t& digits) {
+  for (; at < length; ++at) {
+    const uint32_t digit = static_cast<uint32_t>(static_cast<uint8_t>(text[at])) - '0';
+    if (digit > 9) {
+      break;
+    }
+    digits = digits * 10 + digit;
+  }
+  return at;
+}
+
 // The rest of the text, from the position on, is "-" (optional) and 1 to 19 digits, which a
 // 64-bit integer holds: the lexer would read one number token and then the end. Moves the
 // position to the end of the text.
@@ -111,11 +124,8 @@ bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
     return false;
   }
   uint64_t value = 0;
-  for (; at < length; ++at) {
-    if (!IsDecimalDigit(text[at])) {
-      return false;
-    }
-    value = value * 10 + static_cast<uint32_t>(text[at] - '0');
+  if (TakeDigits(text, length, at, value) != length) {
+    return false;
   }
   magnitude = value;
   lexer.position = length;
@@ -129,19 +139,6 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 constexpr int kLargestExactPower = 22;
 // Digits that always give an integer below 2^53.
 constexpr uint32_t kExactDigits = 15;
-
-// The position after the decimal digits from `at` on, with `digits` times ten plus each of them
-// (wrapping around past 19 digits, which the callers refuse anyway).
-inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint64_t& digits) {
-  for (; at < length; ++at) {
-    const uint32_t digit = static_cast<uint32_t>(static_cast<uint8_t>(text[at])) - '0';
-    if (digit > 9) {
-      break;
-    }
-    digits = digits * 10 + digit;
-  }
-  return at;
-}
 
 // A float component in the form "-ddd.dddE-dd" (sign, fraction and exponent optional; at most
 // 15 digits; an exponent of one to three digits) at `at`, ending at the end of the text or at
