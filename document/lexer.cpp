@@ -850,6 +850,10 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
   const uint32_t text_length = LexerTextLength(lexer);
   const uint32_t first = lexer.position;
   uint32_t start = first;
+  // The document is asked into the cache ahead of the lines, as NextToken does.
+  if (text_length - first > kReadAhead) {
+    __builtin_prefetch(data + first + kReadAhead);
+  }
   // The comment that gentext puts after some values (" //cClass"), when it is plain ASCII:
   // the line then starts with the CR before its line feed.
   if (text_length - start >= 3 && data[start] == ' ' && data[start + 1] == '/' &&
