@@ -339,18 +339,29 @@ bool AppendResolvedName(CStringBufferA& out, const NameResolver& resolver, uint3
 
 }  // namespace
 
-void FormatDecimal(CStringBufferA& out, int32_t value) {
-  char text[16];
-  const char* const end = std::to_chars(text, text + sizeof(text), value).ptr;
-  out.Empty();
-  out.Append(text, static_cast<uint32_t>(end - text));
+namespace {
+
+// Room for the decimal text of any 32-bit integer, its sign and the NUL.
+constexpr uint32_t kDecimalRoom = 12;
+
+// Converts straight into the buffer's room after its text: no copy from a scratch array.
+template <typename Integer>
+void AppendInteger(CStringBufferA& out, Integer value) {
+  out.ReserveForAppend(uint64_t{out.length} + kDecimalRoom);
+  char* const at = out.data + out.length;
+  char* const end = std::to_chars(at, at + kDecimalRoom - 1, value).ptr;
+  *end = '\0';
+  out.length = static_cast<uint32_t>(end - out.data);
 }
 
-void AppendDecimal(CStringBufferA& out, uint32_t value) {
-  char text[16];
-  const char* const end = std::to_chars(text, text + sizeof(text), value).ptr;
-  out.Append(text, static_cast<uint32_t>(end - text));
+}  // namespace
+
+void FormatDecimal(CStringBufferA& out, int32_t value) {
+  out.Empty();
+  AppendInteger(out, value);
 }
+
+void AppendDecimal(CStringBufferA& out, uint32_t value) { AppendInteger(out, value); }
 
 // ---- cBool ----------------------------------------------------------------------------------
 
