@@ -457,13 +457,23 @@ bool CEnumCoreType::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return bits_ <= 32;
 }
 
+namespace {
+
+// Whether the entry name is the text of `length` bytes, ignoring case. The lengths are compared
+// first: the names of one type often share a long beginning ("UPGRADEABLE_").
+bool NamesText(const char* name, const char* text, size_t length) {
+  return std::strlen(name) == length && EqualsIgnoringCase(name, text);
+}
+
+}  // namespace
+
 bool CEnumCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   // The whole text is the value; a text with a NUL inside it is no name and no number.
   const char* text = LexerText(lexer);
   const size_t length = LexerTextLength(lexer);
   const bool plain = std::strlen(text) == length;
   for (const EnumName& entry : names_) {
-    if (plain && EqualsIgnoringCase(entry.name, text)) {
+    if (plain && NamesText(entry.name, text, length)) {
       value.payload.word = static_cast<uint32_t>(entry.value);
       return true;
     }
@@ -528,7 +538,8 @@ bool CFlagCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
         // Every entry of the name counts: a table may list one name more than once.
         bool known = false;
         for (const EnumName& entry : names_) {
-          if (EqualsIgnoringCase(entry.name, lexer.identifier_value.data)) {
+          if (NamesText(entry.name, lexer.identifier_value.data,
+                        lexer.identifier_value.length)) {
             mask |= static_cast<uint32_t>(entry.value);
             known = true;
           }
