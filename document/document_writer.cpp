@@ -37,11 +37,11 @@ struct WriteContext {
   WrittenObjectSet* written;   // null for the plain writer
 };
 
-// Makes room for `count` more characters. False when the document would pass its limit; the
-// text buffer itself cannot hold 4 GiB.
-// Bytes of room kept past every piece, for stores of a whole block (PutTabs).
+// Bytes of room kept past every piece, for stores of a whole block (PutTabs, AppendQuotedValue).
 constexpr uint32_t kStoreSlack = 16;
 
+// Makes room for `count` more characters, and kStoreSlack more. False when the document would
+// pass its limit (checked on `count` alone); the text buffer itself cannot hold 4 GiB.
 [[nodiscard]] bool MakeRoom(CStringBufferA& out, uint64_t count) {
   const uint64_t needed = uint64_t{out.length} + count + 1;
   if (needed > kMaxDocumentBytes) {

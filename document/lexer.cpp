@@ -901,10 +901,10 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
   }
   // The string's first run, as ReadQuoted takes it; the token is this simple only when the run
   // ends at the closing quote.
+  CStringBufferA& value = lexer.string_value;
 #if defined(__SSE2__)
   // The end is found a block at a time, and a text shorter than a block goes to the token's
   // buffer as the whole block (the bytes past its end are cut off by the NUL).
-  CStringBufferA& value = lexer.string_value;
   for (uint32_t block_start = at + 1; text_length - block_start >= kBlockBytes;
        block_start += kBlockBytes) {
     const __m128i block = LoadBlock(data + block_start);
@@ -938,7 +938,7 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
     lexer.position = first;
     return TokenKind::kNone;
   }
-  SetText(lexer.string_value, data + at + 1, end - at - 1);
+  SetText(value, data + at + 1, end - at - 1);
   lexer.position = end + 1;
   ++lexer.line;  // the line feed of the CR LF
   return Record(lexer, TokenKind::kString);

@@ -136,12 +136,13 @@ bool IsPlainIdentifier(const char* name, uint32_t length);
 /// (also one that a comment precedes).
 bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length);
 /// Reads the first token of a line as gentext writes it, from the end of the token before it
-/// (or from the " //" of a trailing comment of plain ASCII after it): CR LF, `tabs` TABs, then (when `length` is not 0) the name spelled exactly (`length` bytes,
-/// for which IsPlainIdentifier holds) and " = ", then one of { } [ ] or a string with no
-/// escape, line feed, NUL or byte from 0x80 in its text. Returns that token's kind, with
-/// position, line, current kind and string_value as NextToken leaves them after reading the
-/// line's tokens (identifier_value keeps its text). Any other line reads nothing and gives
-/// kNone; the caller then reads it token by token.
+/// (or from the " //" of a trailing comment of plain ASCII after it): CR LF, `tabs` TABs, then
+/// (when `length` is not 0) the name spelled exactly (`length` bytes, for which
+/// IsPlainIdentifier holds) and " = ", then one of { } [ ] or a string with no escape, line
+/// feed, NUL or byte from 0x80 in its text. Returns that token's kind, with position, line,
+/// current kind and string_value as NextToken leaves them after reading the line's tokens
+/// (identifier_value keeps its text). Any other line reads nothing and gives kNone; the caller
+/// then reads it token by token.
 TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
 /// Reads the next token when it is the punctuation `c` (one of { } [ ] = , @ #) and only
 /// whitespace stands before it, as NextToken would; otherwise reads nothing and returns false.

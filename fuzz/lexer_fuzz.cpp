@@ -20,8 +20,8 @@ void Check(bool holds) {
 
 // Takes the line at `at`'s position with `tabs` TABs and the name (none when `length` is 0),
 // and checks it against NextToken from the same place.
-void CheckLineToken(const Lexer& at, Lexer& taking, Lexer& reading, uint32_t tabs,
-                    const char* name, uint32_t length) {
+void CheckLineToken(const Lexer& at, Lexer& taking, Lexer& reading, uint32_t tabs, const char* name,
+                    uint32_t length) {
   taking.position = at.position;
   taking.line = at.line;
   taking.current_kind = TokenKind::kNone;

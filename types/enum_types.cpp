@@ -538,8 +538,7 @@ bool CFlagCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
         // Every entry of the name counts: a table may list one name more than once.
         bool known = false;
         for (const EnumName& entry : names_) {
-          if (NamesText(entry.name, lexer.identifier_value.data,
-                        lexer.identifier_value.length)) {
+          if (NamesText(entry.name, lexer.identifier_value.data, lexer.identifier_value.length)) {
             mask |= static_cast<uint32_t>(entry.value);
             known = true;
           }
