@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <random>
@@ -550,56 +551,47 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
     }
     lines.push_back({"\r\n\tHealth = \"" + value, 1, "Health", false});  // unterminated
   }
-  const struct {
-    const char* text;
-    uint32_t tabs;
-    const char* name;
-  } punctuation[] = {
-      {"\r\n\tCounts = [\r\n", 1, "Counts"},
-      {"\r\n\t\tSettings = {", 2, "Settings"},
-      {"\r\n}", 0, nullptr},
-      {"\r\n\t]\r\n\tNext", 1, nullptr},
-      {"\r\n\t{", 1, nullptr},
-      {"\r\n\tCounts = ]", 1, "Counts"},
-      {" //cObject\r\n\tOwner = \"@1\"", 1, "Owner"},
-      {" //\r\n}", 0, nullptr},
-      {" // x = \"y\" /* z\r\n\t]", 1, nullptr},
+  // Lines with braces and brackets, and after trailing comments, that are taken; then lines
+  // that are not.
+  const Line fixed[] = {
+      {"\r\n\tCounts = [\r\n", 1, "Counts", true},
+      {"\r\n\t\tSettings = {", 2, "Settings", true},
+      {"\r\n}", 0, nullptr, true},
+      {"\r\n\t]\r\n\tNext", 1, nullptr, true},
+      {"\r\n\t{", 1, nullptr, true},
+      {"\r\n\tCounts = ]", 1, "Counts", true},
+      {" //cObject\r\n\tOwner = \"@1\"", 1, "Owner", true},
+      {" //\r\n}", 0, nullptr, true},
+      {" // x = \"y\" /* z\r\n\t]", 1, nullptr, true},
+      {"\n\tHealth = \"1\"", 1, "Health", false},
+      {"\r\n\t\tHealth = \"1\"", 1, "Health", false},
+      {"\r\nHealth = \"1\"", 1, "Health", false},
+      {"\r\n\tHealth2 = \"1\"", 1, "Health", false},
+      {"\r\n\tHealth  = \"1\"", 1, "Health", false},
+      {"\r\n\tHealth = 1", 1, "Health", false},
+      {"\r\n\tHealth = =", 1, "Health", false},
+      {"\r\n\tHealt = \"1\"", 1, "Health", false},
+      {" \r\n\tHealth = \"1\"", 1, "Health", false},
+      {"\r\n\t/**/Health = \"1\"", 1, "Health", false},
+      {"\r\n\t\"1\"", 1, "Health", false},
+      {"\r\n\tHealth = \"1\"", 1, nullptr, false},
+      {"\r\n\t\t{", 1, nullptr, false},
+      {"\r\n\t=", 1, nullptr, false},
+      {"\r\n\tCounts = 'x'", 1, "Counts", false},
+      {"\r\n\tx", 1, nullptr, false},
+      {"\r\n\tHealth = \"", 1, "Health", false},
+      {"\r\n\tHeal", 1, "Health", false},
+      {"", 0, nullptr, false},
+      {"\r", 0, nullptr, false},
+      {" //c\xC3\xA9\r\n\tOwner = \"1\"", 1, "Owner", false},
+      {" //x\n\tOwner = \"1\"", 1, "Owner", false},
+      {"  //x\r\n\tOwner = \"1\"", 1, "Owner", false},
+      {" /*x*/\r\n\tOwner = \"1\"", 1, "Owner", false},
+      {" //x", 1, nullptr, false},
+      {" //\n}", 0, nullptr, false},
+      {" //x\r\n\t\tOwner = \"1\"", 1, "Owner", false},
   };
-  for (const auto& p : punctuation) lines.push_back({p.text, p.tabs, p.name, true});
-  const struct {
-    const char* text;
-    uint32_t tabs;
-    const char* name;
-  } others[] = {
-      {"\n\tHealth = \"1\"", 1, "Health"},
-      {"\r\n\t\tHealth = \"1\"", 1, "Health"},
-      {"\r\nHealth = \"1\"", 1, "Health"},
-      {"\r\n\tHealth2 = \"1\"", 1, "Health"},
-      {"\r\n\tHealth  = \"1\"", 1, "Health"},
-      {"\r\n\tHealth = 1", 1, "Health"},
-      {"\r\n\tHealth = =", 1, "Health"},
-      {"\r\n\tHealt = \"1\"", 1, "Health"},
-      {" \r\n\tHealth = \"1\"", 1, "Health"},
-      {"\r\n\t/**/Health = \"1\"", 1, "Health"},
-      {"\r\n\t\"1\"", 1, "Health"},
-      {"\r\n\tHealth = \"1\"", 1, nullptr},
-      {"\r\n\t\t{", 1, nullptr},
-      {"\r\n\t=", 1, nullptr},
-      {"\r\n\tCounts = 'x'", 1, "Counts"},
-      {"\r\n\tx", 1, nullptr},
-      {"\r\n\tHealth = \"", 1, "Health"},
-      {"\r\n\tHeal", 1, "Health"},
-      {"", 0, nullptr},
-      {"\r", 0, nullptr},
-      {" //c\xC3\xA9\r\n\tOwner = \"1\"", 1, "Owner"},
-      {" //x\n\tOwner = \"1\"", 1, "Owner"},
-      {"  //x\r\n\tOwner = \"1\"", 1, "Owner"},
-      {" /*x*/\r\n\tOwner = \"1\"", 1, "Owner"},
-      {" //x", 1, nullptr},
-      {" //\n}", 0, nullptr},
-      {" //x\r\n\t\tOwner = \"1\"", 1, "Owner"},
-  };
-  for (const auto& other : others) lines.push_back({other.text, other.tabs, other.name, false});
+  lines.insert(lines.end(), std::begin(fixed), std::end(fixed));
 
   for (const Line& line : lines) {
     for (const bool roomy : {false, true}) {
