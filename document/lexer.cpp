@@ -186,6 +186,13 @@ constexpr uint32_t kBlockBytes = 16;
 __m128i LoadBlock(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 uint32_t ByteMask(__m128i flags) { return static_cast<uint32_t>(_mm_movemask_epi8(flags)); }
 __m128i Equal(__m128i block, char c) { return _mm_cmpeq_epi8(block, _mm_set1_epi8(c)); }
+// The bytes of a block that end a long run: NUL, any byte from 0x80 (its high bit is its own
+// mask bit), and the ASCII bytes `a`, `b` and `c`.
+uint32_t RunStops(__m128i block, char a, char b, char c) {
+  const __m128i ends = _mm_or_si128(_mm_or_si128(Equal(block, '\0'), Equal(block, a)),
+                                    _mm_or_si128(Equal(block, b), Equal(block, c)));
+  return ByteMask(block) | ByteMask(ends);
+}
 #endif
 
 constexpr uint64_t kEveryByteOne = 0x0101010101010101u;
@@ -207,12 +214,8 @@ void SkipLongRun(Lexer& lexer, uint8_t mask, uint8_t a, uint8_t b, uint8_t c) {
     const uint32_t length = LexerTextLength(lexer);
     uint32_t position = lexer.position;
     while (length - position >= kBlockBytes) {
-      const __m128i block = LoadBlock(data + position);
-      const __m128i ends = _mm_or_si128(
-          _mm_or_si128(Equal(block, '\0'), Equal(block, static_cast<char>(a))),
-          _mm_or_si128(Equal(block, static_cast<char>(b)), Equal(block, static_cast<char>(c))));
-      // The high bit of each byte is its own mask bit: every byte from 0x80 stops the run.
-      const uint32_t stops = ByteMask(block) | ByteMask(ends);
+      const uint32_t stops = RunStops(LoadBlock(data + position), static_cast<char>(a),
+                                      static_cast<char>(b), static_cast<char>(c));
       if (stops != 0) {
         lexer.position = position + static_cast<uint32_t>(std::countr_zero(stops));
         return;
@@ -908,9 +911,7 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
   for (uint32_t block_start = at + 1; text_length - block_start >= kBlockBytes;
        block_start += kBlockBytes) {
     const __m128i block = LoadBlock(data + block_start);
-    const __m128i ends = _mm_or_si128(_mm_or_si128(Equal(block, '\0'), Equal(block, '"')),
-                                      _mm_or_si128(Equal(block, '\\'), Equal(block, '\n')));
-    const uint32_t stops = ByteMask(block) | ByteMask(ends);
+    const uint32_t stops = RunStops(block, '"', '\\', '\n');
     if (stops == 0) {
       continue;
     }
