@@ -114,6 +114,13 @@ char* PutDecimal(char* at, uint32_t value) {
   return true;
 }
 
+// Whether a trailing comment's word holds a byte that is not copied as it is: a line feed, a
+// carriage return or any byte from 0x80. (A false answer is exact; a true one may not be.)
+constexpr bool NeedsCommentEscape(uint64_t word) {
+  return ((word & kEveryByteHigh) | ZeroBytes(word ^ (kEveryByteOne * '\n')) |
+          ZeroBytes(word ^ (kEveryByteOne * '\r'))) != 0;
+}
+
 // The name the resolver gives for an object ID, used only when it reads back as that ID.
 const char* ObjectName(uint32_t object_id) {
   const NameResolver resolver = CurrentNameResolver;
@@ -506,6 +513,18 @@ void WriteTrailingComment(CStringBufferA& comment, CStringBufferA& out) {
   char* at = Put(Cursor(out), " //", 3);
   const char* p = comment.data;
   const char* const end = p + length;
+  // Plain ASCII without line breaks, the usual comment (a class name), is copied eight bytes at
+  // a time; a word with any other byte goes through the loop below.
+  while (end - p >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (NeedsCommentEscape(word)) {
+      break;
+    }
+    std::memcpy(at, &word, 8);
+    at += 8;
+    p += 8;
+  }
   while (p < end) {
     const char c = *p;
     if (c == '\n') {

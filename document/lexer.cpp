@@ -195,13 +195,6 @@ uint32_t RunStops(__m128i block, char a, char b, char c) {
 }
 #endif
 
-constexpr uint64_t kEveryByteOne = 0x0101010101010101u;
-constexpr uint64_t kEveryByteHigh = 0x8080808080808080u;
-
-// The high bit of each zero byte of `word`. A borrow can also flag a byte above a zero byte, so
-// only the lowest flag is exact, which is the one the scan below uses.
-uint64_t ZeroBytes(uint64_t word) { return (word - kEveryByteOne) & ~word & kEveryByteHigh; }
-
 // SkipRun for the classes whose runs end at NUL, at any byte from 0x80, and at the ASCII bytes
 // `a`, `b` and `c`: strings, quoted names and comments, the long runs of a document. Sixteen
 // bytes are tested at a time where the processor can, else eight (the lowest flagged byte of a

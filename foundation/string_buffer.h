@@ -91,6 +91,16 @@ inline const char* FindByte(const char* text, size_t count, char c) {
   return nullptr;
 }
 
+/// A byte of one in every byte of a word, and the high bit of every byte.
+inline constexpr uint64_t kEveryByteOne = 0x0101010101010101u;
+inline constexpr uint64_t kEveryByteHigh = 0x8080808080808080u;
+
+/// The high bit of each zero byte of `word`: none when no byte is zero. A borrow can also flag
+/// a byte above a zero byte, so of the flags only the lowest is exact.
+constexpr uint64_t ZeroBytes(uint64_t word) {
+  return (word - kEveryByteOne) & ~word & kEveryByteHigh;
+}
+
 /// Growable 8-bit text. Fields are public in their fixed order; use the operations to change them.
 class CStringBufferA {
  public:

@@ -322,6 +322,32 @@ TEST(WriteTrailingCommentTest, EscapesLineEndsAndReplacesInvalidBytes) {
   EXPECT_EQ(out.length, std::strlen("x //a\\r\\nb \xC3\xA9 \xEF\xBF\xBD!"));
 }
 
+// Plain comment text is copied a word at a time: a byte that needs escaping or checking must be
+// caught wherever it stands in a word, and the plain bytes around it kept.
+TEST(WriteTrailingCommentTest, TreatsEveryByteAtEveryOffsetAlike) {
+  struct Special {
+    const char* in;
+    const char* out;
+  };
+  const Special specials[] = {{"\n", "\\n"},
+                              {"\r", "\\r"},
+                              {"\xC3\xA9", "\xC3\xA9"},
+                              {"\xFF", "\xEF\xBF\xBD"},
+                              {"\x7F\x0B\x0C\x0E", "\x7F\x0B\x0C\x0E"}};
+  for (const Special& special : specials) {
+    for (size_t before = 0; before <= 20; ++before) {
+      const std::string head(before, 'a');
+      const std::string tail(21 - before, 'b');
+      TStringBufferA<512> comment;
+      comment.Assign((head + special.in + tail).c_str());
+      CStringBufferA out("x");
+      WriteTrailingComment(comment, out);
+      EXPECT_EQ(std::string(out.data, out.length), "x //" + head + special.out + tail)
+          << "byte at " << before;
+    }
+  }
+}
+
 TEST_F(DocumentWriterTest, FailsWhenTheValueDoesNotFitItsClass) {
   AddClass(registry_, "cA", {{"x", kCIntHash}});
   AddClass(registry_, "cArr", {{"list", kCIntHash, -1}});
