@@ -126,6 +126,9 @@ class Parser {
     // each value), since a reset keeps the file name.
     value_lexer_.file_name.Assign(lexer_.file_name.data);
   }
+  ~Parser() { held_text_.Release(); }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
 
   bool ParseDocument();
   bool ParseBody(ValueNode& object, const ClassType& class_type, uint32_t depth);
@@ -210,6 +213,7 @@ class Parser {
   // elements until their count is known, one per level of arrays inside arrays (each empty
   // between uses).
   ValueNode scratch_{};
+  HeapText held_text_ = HeapText::Empty();  // a text block kept from one string value for the next
   std::vector<std::unique_ptr<ByteBuffer>> element_streams_;
   uint32_t array_level_ = 0;
 };
@@ -655,10 +659,17 @@ bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, Bi
     return false;
   }
   const uint32_t kind = value.kind;
+  // A string value is parsed into the block the previous one left, when it fits: most strings
+  // then cost no allocation.
+  const bool text = kind == kCStringHash;
+  if (text) {
+    value.payload.text = held_text_;
+  }
   const bool written = ReadValueText(value, *facts.core) && value.kind == kind &&
                        facts.core->WriteValue(out, field, value);
-  if (value.kind == kCStringHash) {
-    value.payload.text.Release();
+  if (text) {
+    held_text_ = value.payload.text;
+    value.payload.text = HeapText::Empty();
   }
   return written;
 }

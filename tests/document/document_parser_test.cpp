@@ -561,6 +561,21 @@ TEST_F(DirectEncodingTest, EveryOtherObjectComesOutAsItsTreeWould) {
   }
 }
 
+// String values are parsed into the text block of the one before: growing, shrinking and empty
+// strings in turn must each come out as read into a fresh tree.
+TEST_F(DirectEncodingTest, StringsLongAndShortInTurnComeOutAsTheirTrees) {
+  ASSERT_NE(AddClass(registry_, "cNamed", {{"Name", kCStringHash}, {"Note", kCStringHash}}),
+            nullptr);
+  std::string document;
+  const size_t lengths[] = {40, 3, 0, 17, 1, 64, 0, 0, 5, 200, 2};
+  for (size_t i = 0; i + 1 < std::size(lengths); ++i) {
+    document += "cNamed " + std::to_string(i + 1) + " {\n\tName = \"" +
+                std::string(lengths[i], static_cast<char>('a' + i)) + "\"\n\tNote = \"" +
+                std::string(lengths[i + 1], 'z') + "\"\n}\n";
+  }
+  EXPECT_EQ(ExpectSameBothWays(document), std::size(lengths) - 1);
+}
+
 // Random damage to a document of in-order objects: each damaged document must come out the
 // same with direct encoding as without, whatever the damage does to it.
 TEST_F(DirectEncodingTest, DamagedDocumentsComeOutTheSameEitherWay) {
