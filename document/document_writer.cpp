@@ -347,6 +347,7 @@ struct StreamContext {
   BitReader& reader;
   DecodeBudget& budget;  // one node's worth per value, as the decode counts them
   ValueNode& value;      // the scratch node; holds nothing between values
+  HeapText& held_text;   // the block string values are read into (StreamTextBlock)
 };
 
 [[nodiscard]] bool TakeNode(DecodeBudget& budget) {
@@ -373,10 +374,15 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
   if (value.IsCompound()) {
     return false;
   }
+  const bool text = value.kind == kCStringHash;
+  if (text) {
+    value.payload.text = s.held_text;
+  }
   const bool written = core.ReadValue(s.reader, field, value) && !s.reader.failed &&
                        AppendValueText(s.write, core, value);
-  if (value.kind == kCStringHash) {
-    value.payload.text.Release();
+  if (text) {
+    s.held_text = value.payload.text;
+    value.payload.text = HeapText::Empty();
   }
   return written;
 }
@@ -471,12 +477,15 @@ bool WriteObject(const ValueNode& object, const ClassType& class_type, CStringBu
 bool WriteObjectFromStream(uint32_t object_id, const ClassType& class_type, BitReader& reader,
                            DecodeBudget& budget, CStringBufferA& out, CStringBufferA& value_scratch,
                            const TypeRegistry& registry, const CoreTypeTable& core_types,
-                           CStringBufferA& comment_scratch, FieldTypeCache* types) {
+                           CStringBufferA& comment_scratch, FieldTypeCache* types,
+                           StreamTextBlock* text_block) {
+  StreamTextBlock own_block;
+  StreamTextBlock& block = text_block != nullptr ? *text_block : own_block;
   return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
     WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
     ValueNode value;
     std::memset(static_cast<void*>(&value), 0, sizeof value);
-    StreamContext stream{ctx, reader, budget, value};
+    StreamContext stream{ctx, reader, budget, value, block.text};
     return AppendHeader(out, object_id, class_type) && StreamFields(stream, class_type, 1, 0) &&
            AppendLine(out, 0, "}\r\n", 3);
   });

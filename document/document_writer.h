@@ -64,19 +64,30 @@ inline constexpr uint32_t kMaxDocumentBytes = 0xFFFF0000u;
                                const TypeRegistry& registry, const CoreTypeTable& core_types,
                                CStringBufferA& comment_scratch, FieldTypeCache* types = nullptr);
 
+/// The text block that WriteObjectFromStream reads string values into, reused from one value
+/// to the next while each fits; a writer of many objects keeps one for all of them.
+class StreamTextBlock {
+ public:
+  StreamTextBlock() = default;
+  ~StreamTextBlock() { text.Release(); }
+  StreamTextBlock(const StreamTextBlock&) = delete;
+  StreamTextBlock& operator=(const StreamTextBlock&) = delete;
+
+  HeapText text = HeapText::Empty();
+};
+
 /// Decodes the fields of one object of `class_type` from `reader` and appends its block: the
 /// text WriteObject appends for the object with ID `object_id` that DecodeObjectFields would
 /// make of those bits, without making it. Each value is read into one scratch node, written
 /// and dropped. `reader` stands after the object's class hash and ID; `budget` is counted as
 /// the decode counts it. Fails where either the decode or the writer would, with part of the
-/// block in `out`.
-[[nodiscard]] bool WriteObjectFromStream(uint32_t object_id, const ClassType& class_type,
-                                         BitReader& reader, DecodeBudget& budget,
-                                         CStringBufferA& out, CStringBufferA& value_scratch,
-                                         const TypeRegistry& registry,
-                                         const CoreTypeTable& core_types,
-                                         CStringBufferA& comment_scratch,
-                                         FieldTypeCache* types = nullptr);
+/// block in `out`. String values are read into `text_block` when given, else into a block of
+/// the call's own.
+[[nodiscard]] bool WriteObjectFromStream(
+    uint32_t object_id, const ClassType& class_type, BitReader& reader, DecodeBudget& budget,
+    CStringBufferA& out, CStringBufferA& value_scratch, const TypeRegistry& registry,
+    const CoreTypeTable& core_types, CStringBufferA& comment_scratch,
+    FieldTypeCache* types = nullptr, StreamTextBlock* text_block = nullptr);
 
 /// Appends one entry per field of `class_type`, in declaration order, at `level`. Each field's
 /// value is the first child of the compound `value` with the field's name hash.

@@ -73,7 +73,7 @@ class DocumentWriterTest : public ::testing::Test {
     CStringBufferA out;
     if (class_type == nullptr ||
         !WriteObjectFromStream(header.name, *class_type, reader, budget, out, value_, registry_,
-                               core_.table, comment_)) {
+                               core_.table, comment_, nullptr, &text_block_)) {
       comment_.Empty();
       return "<failed>";
     }
@@ -95,6 +95,7 @@ class DocumentWriterTest : public ::testing::Test {
   CoreTypes core_;
   TStringBufferA<512> value_;
   TStringBufferA<512> comment_;
+  StreamTextBlock text_block_;  // kept from one write from the stream to the next
 };
 
 TEST_F(DocumentWriterTest, WritesEveryKindOfFieldInItsLayout) {
@@ -210,6 +211,23 @@ TEST_F(DocumentWriterTest, FromTheStreamFailsWhereTheDecodeFails) {
 // A class registered under the hash of a built-in value type that has no core type is found
 // as a class, but the decode makes its value a primitive and fails; so does the stream. An
 // empty array of it needs no element and passes in both.
+// Every string read from the stream goes into the block the one before left: growing,
+// shrinking and empty strings in turn, in one object and from object to object, must each
+// come out whole and alone.
+TEST_F(DocumentWriterTest, FromTheStreamStringsLongAndShortInTurnComeOutWhole) {
+  AddClass(registry_, "cNamed", {{"Name", kCStringHash}, {"Note", kCStringHash}});
+  const size_t lengths[] = {40, 3, 0, 17, 1, 64, 0, 0, 5, 200, 2};
+  for (size_t i = 0; i + 1 < std::size(lengths); ++i) {
+    const std::string name(lengths[i], static_cast<char>('a' + i));
+    const std::string note(lengths[i + 1], 'z');
+    Object o("cNamed", static_cast<uint32_t>(i + 1));
+    Add(*o.node, "Name", kCStringHash)->payload.text.AssignText(name.c_str());
+    Add(*o.node, "Note", kCStringHash)->payload.text.AssignText(note.c_str());
+    EXPECT_EQ(Write(o), "cNamed " + std::to_string(i + 1) + " {\r\n\tName = \"" + name +
+                            "\"\r\n\tNote = \"" + note + "\"\r\n}\r\n");
+  }
+}
+
 TEST_F(DocumentWriterTest, FromTheStreamRefusesAClassUnderABuiltInHash) {
   ClassTypePtr odd = MakeClassType();
   ASSERT_NE(odd, nullptr);
