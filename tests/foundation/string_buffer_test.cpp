@@ -149,17 +149,27 @@ TEST(CopyBytesTest, CopiesExactlyTheBytesAskedFor) {
   }
 }
 
-// Short and long texts alike: the first match, wherever it stands, and none when absent.
+// Short and long texts alike: the first match, wherever it stands, and none when absent. The
+// fillers include bytes one bit away from the byte sought and bytes with the high bit, which
+// a search a word at a time could take for a match. Each text has exactly its size, so a read
+// past it shows under AddressSanitizer.
 TEST(FindByteTest, FindsTheFirstMatchAsMemchrDoes) {
-  for (size_t count = 0; count <= 70; ++count) {
-    std::vector<char> text(count, 'a');
-    EXPECT_EQ(FindByte(text.data(), count, 'b'), nullptr) << count;
-    for (size_t at = 0; at < count; ++at) {
-      text[at] = 'b';
-      if (at + 1 < count) text[count - 1] = 'b';  // a later match does not count
-      EXPECT_EQ(FindByte(text.data(), count, 'b'), text.data() + at) << count << " " << at;
-      EXPECT_EQ(FindByte(text.data(), count, 'b'), std::memchr(text.data(), 'b', count));
-      std::fill(text.begin(), text.end(), 'a');
+  const struct {
+    char sought;
+    char filler;
+  } pairs[] = {{'b', 'a'}, {'b', 'c'}, {'\0', '\x01'}, {'\\', '\xDC'}, {'\x80', '\x81'}};
+  for (const auto& pair : pairs) {
+    const char c = pair.sought;
+    for (size_t count = 0; count <= 70; ++count) {
+      std::vector<char> text(count, pair.filler);
+      EXPECT_EQ(FindByte(text.data(), count, c), nullptr) << count;
+      for (size_t at = 0; at < count; ++at) {
+        text[at] = c;
+        if (at + 1 < count) text[count - 1] = c;  // a later match does not count
+        EXPECT_EQ(FindByte(text.data(), count, c), text.data() + at) << count << " " << at;
+        EXPECT_EQ(FindByte(text.data(), count, c), std::memchr(text.data(), c, count));
+        std::fill(text.begin(), text.end(), pair.filler);
+      }
     }
   }
 }
