@@ -10,87 +10,6 @@ ValueNodePool& DefaultValueNodePool() { return ProcessNodePool<ValueNode, kValue
 
 namespace {
 
-struct StorageRow {
-  uint32_t type_hash;
-  uint32_t storage_hash;
-};
-
-constexpr StorageRow kStorageRows[] = {
-    {kCBoolHash, kCBoolHash},
-    {kCByteHash, kCByteHash},
-    {kCShortHash, kCShortHash},
-    {kCIntHash, kCIntHash},
-    {kCFloatHash, kCFloatHash},
-    {kCAngleHash, kCFloatHash},
-    {kCVector2Hash, kCVector2Hash},
-    {kCVector3Hash, kCVector3Hash},
-    {kCVector4Hash, kCVector4Hash},
-    {kCColorHash, kCVector4Hash},
-    {kCQuatHash, kCVector4Hash},
-    {kCAxisAlignedBoundingBoxHash, kCAxisAlignedBoundingBoxHash},
-    {kCHashHash, kCHashHash},
-    {kCStringHashHash, kCHashHash},
-    {kCTextIDHash, kCHashHash},
-    {kCPointerHash, kCHashHash},
-    {kCStringHash, kCStringHash},
-    {kUnnamedStringHashA, kCStringHash},
-    {kUnnamedStringHashB, kCStringHash},
-    {kUnnamedStringHashC, kCStringHash},
-};
-
-// The rows as a switch: every value of a decode asks for its storage form, and a switch takes
-// a handful of compares where a scan of the rows takes twenty.
-constexpr uint32_t StorageSwitch(uint32_t type_hash) {
-  switch (type_hash) {
-    case kCBoolHash:
-      return kCBoolHash;
-    case kCByteHash:
-      return kCByteHash;
-    case kCShortHash:
-      return kCShortHash;
-    case kCIntHash:
-      return kCIntHash;
-    case kCFloatHash:
-    case kCAngleHash:
-      return kCFloatHash;
-    case kCVector2Hash:
-      return kCVector2Hash;
-    case kCVector3Hash:
-      return kCVector3Hash;
-    case kCVector4Hash:
-    case kCColorHash:
-    case kCQuatHash:
-      return kCVector4Hash;
-    case kCAxisAlignedBoundingBoxHash:
-      return kCAxisAlignedBoundingBoxHash;
-    case kCHashHash:
-    case kCStringHashHash:
-    case kCTextIDHash:
-    case kCPointerHash:
-      return kCHashHash;
-    case kCStringHash:
-    case kUnnamedStringHashA:
-    case kUnnamedStringHashB:
-    case kUnnamedStringHashC:
-      return kCStringHash;
-    default:
-      return 0;
-  }
-}
-
-constexpr bool SwitchMatchesRows() {
-  for (const StorageRow& row : kStorageRows) {
-    if (StorageSwitch(row.type_hash) != row.storage_hash) {
-      return false;
-    }
-  }
-  return StorageSwitch(0) == 0 && StorageSwitch(kCPointerHash + 1) == 0;
-}
-static_assert(SwitchMatchesRows(), "the storage switch and its rows disagree");
-
-constexpr uint32_t kArrayKind = static_cast<uint32_t>(ValueKind::kArray);
-constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
-
 // ---------------------------------------------------------------------------------------------
 // Decoding (and measuring, when `out` is set).
 
@@ -143,15 +62,28 @@ bool DecodeFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_ty
 bool FixedWidthValues(const FieldTypes& types, const FieldInfo& field, uint32_t& bits) {
   // As DecodeCoreValue: a core type without a known storage form fails, so it is read.
   return types.core != nullptr && field.type_hash != kCPointerHash &&
-         types.core->FixedBitWidth(field, bits) &&
-         CoreValueKind(types.core_storage, field.type_hash) != kCompoundKind;
+         types.core->FixedBitWidth(field, bits) && types.core_kind != kCompoundKind;
+}
+
+// TakeChild for a validation, which reads every value into its scratch node, when the value is
+// a primitive of the known kind `kind`.
+ValueNode* TakeScratchPrimitive(DecodeWalk& walk, uint32_t type_hash, uint32_t kind) {
+  if (walk.budget.nodes_left == 0) {
+    return nullptr;
+  }
+  --walk.budget.nodes_left;
+  InitPrimitive(*walk.scratch, type_hash, kind);
+  return walk.scratch;
 }
 
 // `types` names a core type (its `core` is set).
 bool DecodeCoreValue(DecodeWalk& walk, const FieldTypes& types, const FieldInfo& field,
                      ValueNode& parent, uint32_t name) {
   const CCoreType& core = *types.core;
-  ValueNode* child = TakeChild(walk, parent, name, field.type_hash, false, types.core_storage);
+  ValueNode* child =
+      walk.scratch != nullptr && types.core_kind != kCompoundKind
+          ? TakeScratchPrimitive(walk, field.type_hash, types.core_kind)
+          : TakeChild(walk, parent, name, field.type_hash, false, types.core_storage);
   // A core type without a known storage form would write into a child list.
   if (child == nullptr || child->IsCompound()) {
     return false;
@@ -307,7 +239,7 @@ bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& cla
 bool EncodeCoreValue(EncodeWalk& walk, const FieldTypes& types, const FieldInfo& field,
                      const ValueNode& value) {
   // The payload is read in the form the kind names; any other form would be misread.
-  const uint32_t kind = CoreValueKind(types.core_storage, field.type_hash);
+  const uint32_t kind = types.core_kind;
   if (kind == kCompoundKind || value.kind != kind) {
     return false;
   }
@@ -381,15 +313,6 @@ bool EncodeFields(EncodeWalk& walk, const ValueNode& value, const ClassType& cla
 
 }  // namespace
 
-bool IsCoreTypeHash(uint32_t type_hash) { return StorageTypeOf(type_hash) != 0; }
-
-uint32_t StorageTypeOf(uint32_t type_hash) { return StorageSwitch(type_hash); }
-
-uint32_t CoreValueKind(uint32_t core_storage, uint32_t type_hash) {
-  const uint32_t kind = StorageSwitch(core_storage != 0 ? core_storage : type_hash);
-  return kind != 0 ? kind : kCompoundKind;
-}
-
 void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t storage_override) {
   std::memset(&node.payload, 0, sizeof(node.payload));
   node.is_array = as_array;
@@ -398,7 +321,7 @@ void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t stor
     node.kind = kArrayKind;
     return;
   }
-  const uint32_t storage = StorageSwitch(storage_override != 0 ? storage_override : type_hash);
+  const uint32_t storage = StorageTypeOf(storage_override != 0 ? storage_override : type_hash);
   if (storage == 0) {
     node.kind = kCompoundKind;
     return;

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "foundation/bit_stream.h"
@@ -68,15 +69,8 @@ struct DecodeBudget {
   }
 };
 
-/// True exactly for the 20 built-in value type hashes (the 17 primitives and the three unnamed
-/// string types).
-bool IsCoreTypeHash(uint32_t type_hash);
-/// The storage form (a core type hash) of a built-in value type hash, or 0 for any other hash.
-uint32_t StorageTypeOf(uint32_t type_hash);
-/// The kind a value of type `type_hash` has when its core type reads it: the storage form of
-/// `core_storage` (the core type's StorageTypeHash) or, when that is 0, of `type_hash`; the
-/// compound kind, which no such value may have, when that is not a built-in form.
-uint32_t CoreValueKind(uint32_t core_storage, uint32_t type_hash);
+// IsCoreTypeHash, StorageTypeOf and CoreValueKind, the storage forms of the built-in types,
+// are in types/value.h.
 
 /// Prepares `node` as a value of type `type_hash`: an empty array when `as_array` is set;
 /// otherwise, with s = `storage_override` if not 0 else `type_hash`, a primitive of storage form
@@ -84,6 +78,18 @@ uint32_t CoreValueKind(uint32_t core_storage, uint32_t type_hash);
 /// hash, and an empty compound value when it is not. The type hash is always `type_hash`.
 /// `name` and `next` are left as they are. The node must hold nothing that needs releasing.
 void InitValue(ValueNode& node, uint32_t type_hash, bool as_array, uint32_t storage_override);
+
+/// InitValue(node, type_hash, false, s) for a core type whose values have the primitive kind
+/// `kind` = CoreValueKind(s, type_hash) (not the compound kind), known beforehand (FieldTypes).
+inline void InitPrimitive(ValueNode& node, uint32_t type_hash, uint32_t kind) {
+  std::memset(&node.payload, 0, sizeof(node.payload));
+  node.is_array = false;
+  node.type_hash = type_hash;
+  node.kind = kind;
+  if (kind == kCStringHash) {
+    node.payload.text = HeapText::Empty();
+  }
+}
 
 /// A zeroed node from the pool, or null when the pool yields none.
 [[nodiscard]] ValueNode* NewValueNode();

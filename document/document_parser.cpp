@@ -79,6 +79,7 @@ struct FieldFacts {
   const FieldInfo* field;  // null: the slot is free
   const CCoreType* core;   // the field's core type, or null
   uint32_t core_storage;   // core->StorageTypeHash(), asked once; 0 without a core type
+  uint32_t core_kind;      // CoreValueKind(core_storage, the type's hash), with a core type
   bool builtin;            // the type is a built-in value type (never a referenced type)
   bool referenced;         // the type has been entered in the referenced set
   // The field's name lexes as one identifier and hashes to its name hash (a library may have
@@ -250,6 +251,7 @@ FieldFacts& Parser::TypesOf(const FieldInfo& field) {
     slot.field = &field;
     slot.core = FindCoreType(core_types_, field.type_hash);
     slot.core_storage = slot.core != nullptr ? slot.core->StorageTypeHash() : 0;
+    slot.core_kind = CoreValueKind(slot.core_storage, field.type_hash);
     slot.builtin = IsCoreTypeHash(field.type_hash);
     slot.referenced = false;
     slot.plain_name = NameHash(field.name.data, field.name.length) == field.name_hash &&
@@ -653,12 +655,12 @@ bool Parser::EncodeFieldValue(const FieldInfo& field, TokenKind kind, uint32_t d
 bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out) {
   // The node NewPrimitive makes; after the parse, WriteBinObject writes a value only in the
   // form its type's storage names.
-  ValueNode& value = scratch_;
-  InitValue(value, field.type_hash, false, facts.core_storage);
-  if (value.IsCompound()) {
+  const uint32_t kind = facts.core_kind;
+  if (kind == kCompoundKind) {
     return false;
   }
-  const uint32_t kind = value.kind;
+  ValueNode& value = scratch_;
+  InitPrimitive(value, field.type_hash, kind);
   // A string value is parsed into the block the previous one left, when it fits: most strings
   // then cost no allocation.
   const bool text = kind == kCStringHash;

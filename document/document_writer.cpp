@@ -260,7 +260,7 @@ const ValueNode* InlineTarget(WriteContext& ctx, const ValueNode& pointer, uint3
   if (array.payload.children.count != 0) {
     const FieldTypes types = ctx.types.Find(field.type_hash);
     if (const CCoreType* core = types.core) {
-      const uint32_t kind = CoreValueKind(types.core_storage, field.type_hash);
+      const uint32_t kind = types.core_kind;
       const bool pointers = follow_refs && field.type_hash == kCPointerHash;
       for (const ValueNode* element = array.payload.children.first; element != nullptr;
            element = element->next) {
@@ -313,7 +313,7 @@ bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& c
       }
     } else if (const FieldTypes types = ctx.types.Find(field.type_hash); types.core != nullptr) {
       const CCoreType* core = types.core;
-      if (child->kind != CoreValueKind(types.core_storage, field.type_hash)) {
+      if (child->kind != types.core_kind) {
         return false;
       }
       bool handled = false;
@@ -368,12 +368,12 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
   if (!TakeNode(s.budget)) {
     return false;
   }
-  ValueNode& value = s.value;
-  InitValue(value, field.type_hash, false, types.core_storage);
   // A core type without a known storage form would read into a child list.
-  if (value.IsCompound()) {
+  if (types.core_kind == kCompoundKind) {
     return false;
   }
+  ValueNode& value = s.value;
+  InitPrimitive(value, field.type_hash, types.core_kind);
   const bool text = value.kind == kCStringHash;
   if (text) {
     value.payload.text = s.held_text;

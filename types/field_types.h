@@ -15,6 +15,7 @@ struct FieldTypes {
   const CCoreType* core;
   const ClassType* nested;
   uint32_t core_storage;  // core->StorageTypeHash(), asked once; 0 without a core type
+  uint32_t core_kind;     // CoreValueKind(core_storage, the type's hash); compound without a core
 };
 
 /// The answers of FindCoreType and then TypeRegistry::Find for one registry and one core type
@@ -52,6 +53,9 @@ class FieldTypeCache {
       entry.types.nested = entry.types.core == nullptr ? registry_.Find(type_hash) : nullptr;
       entry.types.core_storage =
           entry.types.core != nullptr ? entry.types.core->StorageTypeHash() : 0;
+      entry.types.core_kind = entry.types.core != nullptr
+                                  ? CoreValueKind(entry.types.core_storage, type_hash)
+                                  : kCompoundKind;
       entry.type_hash = type_hash;
       entry.filled = true;
     }

@@ -5,7 +5,8 @@
 // whose children are its elements, and every other value is a primitive whose payload a core
 // type reads, writes, parses and prints. The tree operations (initialising a node for a type,
 // releasing a tree, decoding and encoding objects) live with the .bin container; this header
-// only fixes the record, so the core types can work on payloads.
+// only fixes the record and the storage form of each built-in type, so the core types and the
+// type lookups can work on payloads.
 //
 //   kind      0 array, 1 compound, otherwise the hash of the core type whose storage form the
 //             payload uses (cBool, cByte, cShort, cInt, cFloat, cVector2/3/4, cHash, cString,
@@ -16,12 +17,16 @@
 #include <cstdint>
 
 #include "foundation/string_buffer.h"
+#include "types/core_type_hashes.h"
 
 /// Kinds of value that are not primitives; every other kind is a storage type hash.
 enum class ValueKind : uint32_t {
   kArray = 0,
   kCompound = 1,
 };
+/// The same kinds as the node's `kind` holds them.
+inline constexpr uint32_t kArrayKind = static_cast<uint32_t>(ValueKind::kArray);
+inline constexpr uint32_t kCompoundKind = static_cast<uint32_t>(ValueKind::kCompound);
 
 struct ValueNode;
 
@@ -56,7 +61,100 @@ struct ValueNode {
   uint32_t name;  // field name hash, object ID for a top-level object, 0 for an element
   bool is_array;
 
-  bool IsArray() const { return kind == static_cast<uint32_t>(ValueKind::kArray); }
-  bool IsCompound() const { return kind == static_cast<uint32_t>(ValueKind::kCompound); }
+  bool IsArray() const { return kind == kArrayKind; }
+  bool IsCompound() const { return kind == kCompoundKind; }
 };
 static_assert(sizeof(void*) != 8 || sizeof(ValueNode) == 48, "a value node fills 48 bytes");
+
+/// A built-in value type hash and the storage form its payload takes.
+struct StorageRow {
+  uint32_t type_hash;
+  uint32_t storage_hash;
+};
+
+inline constexpr StorageRow kStorageRows[] = {
+    {kCBoolHash, kCBoolHash},
+    {kCByteHash, kCByteHash},
+    {kCShortHash, kCShortHash},
+    {kCIntHash, kCIntHash},
+    {kCFloatHash, kCFloatHash},
+    {kCAngleHash, kCFloatHash},
+    {kCVector2Hash, kCVector2Hash},
+    {kCVector3Hash, kCVector3Hash},
+    {kCVector4Hash, kCVector4Hash},
+    {kCColorHash, kCVector4Hash},
+    {kCQuatHash, kCVector4Hash},
+    {kCAxisAlignedBoundingBoxHash, kCAxisAlignedBoundingBoxHash},
+    {kCHashHash, kCHashHash},
+    {kCStringHashHash, kCHashHash},
+    {kCTextIDHash, kCHashHash},
+    {kCPointerHash, kCHashHash},
+    {kCStringHash, kCStringHash},
+    {kUnnamedStringHashA, kCStringHash},
+    {kUnnamedStringHashB, kCStringHash},
+    {kUnnamedStringHashC, kCStringHash},
+};
+
+/// The storage form (a core type hash) of a built-in value type hash, or 0 for any other hash.
+/// The rows above as a switch: every value of a decode asks for its storage form, and a switch
+/// takes a handful of compares where a scan of the rows takes twenty.
+constexpr uint32_t StorageTypeOf(uint32_t type_hash) {
+  switch (type_hash) {
+    case kCBoolHash:
+      return kCBoolHash;
+    case kCByteHash:
+      return kCByteHash;
+    case kCShortHash:
+      return kCShortHash;
+    case kCIntHash:
+      return kCIntHash;
+    case kCFloatHash:
+    case kCAngleHash:
+      return kCFloatHash;
+    case kCVector2Hash:
+      return kCVector2Hash;
+    case kCVector3Hash:
+      return kCVector3Hash;
+    case kCVector4Hash:
+    case kCColorHash:
+    case kCQuatHash:
+      return kCVector4Hash;
+    case kCAxisAlignedBoundingBoxHash:
+      return kCAxisAlignedBoundingBoxHash;
+    case kCHashHash:
+    case kCStringHashHash:
+    case kCTextIDHash:
+    case kCPointerHash:
+      return kCHashHash;
+    case kCStringHash:
+    case kUnnamedStringHashA:
+    case kUnnamedStringHashB:
+    case kUnnamedStringHashC:
+      return kCStringHash;
+    default:
+      return 0;
+  }
+}
+
+static_assert(
+    [] {
+      for (const StorageRow& row : kStorageRows) {
+        if (StorageTypeOf(row.type_hash) != row.storage_hash) {
+          return false;
+        }
+      }
+      return StorageTypeOf(0) == 0 && StorageTypeOf(kCPointerHash + 1) == 0;
+    }(),
+    "the storage switch and its rows disagree");
+
+/// True exactly for the 20 built-in value type hashes (the 17 primitives and the three unnamed
+/// string types).
+constexpr bool IsCoreTypeHash(uint32_t type_hash) { return StorageTypeOf(type_hash) != 0; }
+
+/// The kind a value of type `type_hash` has when its core type reads it: the storage form of
+/// `core_storage` (the core type's StorageTypeHash) or, when that is 0, of `type_hash`; the
+/// compound kind, which no such value may have, when that is not a built-in form.
+constexpr uint32_t CoreValueKind(uint32_t core_storage, uint32_t type_hash) {
+  const uint32_t kind = StorageTypeOf(core_storage != 0 ? core_storage : type_hash);
+  return kind != 0 ? kind : kCompoundKind;
+}

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "foundation/bit_stream.h"
@@ -44,6 +45,27 @@ TEST(InitValueTest, GivesEachTypeItsForm) {
   EXPECT_TRUE(object->IsCompound());
   EXPECT_EQ(object->name, 7u);
   ReleaseObject(object);
+}
+
+// A walk that knows a type's kind beforehand prepares its node with InitPrimitive: for every
+// built-in type, alone or as the storage of another type, the node must be the one InitValue
+// makes (every byte that InitValue sets, over a node full of leftovers).
+TEST(InitValueTest, AKnownKindPreparesTheNodeAsInitValueDoes) {
+  const uint32_t other = NameHash("SomeEnumeration");
+  for (const StorageRow& row : kStorageRows) {
+    for (const auto& [type_hash, storage] :
+         {std::pair{row.type_hash, 0u}, {other, row.type_hash}}) {
+      const uint32_t kind = CoreValueKind(storage, type_hash);
+      ASSERT_NE(kind, kCompound);
+      ValueNode expected, prepared;
+      std::memset(static_cast<void*>(&expected), 0xA5, sizeof expected);
+      std::memset(static_cast<void*>(&prepared), 0xA5, sizeof prepared);
+      InitValue(expected, type_hash, false, storage);
+      InitPrimitive(prepared, type_hash, kind);
+      EXPECT_EQ(std::memcmp(&expected, &prepared, sizeof expected), 0) << std::hex << type_hash;
+    }
+  }
+  EXPECT_EQ(CoreValueKind(0, other), kCompound);
 }
 
 // Whatever the children and the order of the questions, the cursor answers as FindChildValue:
