@@ -43,6 +43,7 @@
 #include <cstring>
 
 #include "foundation/string_buffer.h"
+#include "types/decimal_digits.h"
 
 namespace {
 
@@ -203,27 +204,6 @@ struct DigitText {
   uint64_t high;
   uint32_t count;
 };
-
-// The eight decimal digits of n < 10^8, leading zeros included, one per byte (0 to 9), the most
-// significant in the lowest byte. Each step splits every lane of the word in two at once: four
-// digits and four, then two and two, then one and one (a quotient by 100 or 10 is a product
-// and a shift, exact for these lane values, and no lane's product reaches the next lane's
-// bits that are kept).
-inline uint64_t EightDigitValues(uint32_t n) {
-  const uint64_t upper = n / 10000;
-  uint64_t lanes = upper | ((n - upper * 10000) << 32);
-  uint64_t quotients = ((lanes * 5243) >> 19) & 0x0000007F0000007Fu;
-  lanes = quotients | ((lanes - quotients * 100) << 16);
-  quotients = ((lanes * 103) >> 10) & 0x000F000F000F000Fu;
-  return quotients | ((lanes - quotients * 10) << 8);
-}
-
-// Stores the eight bytes of `word`, lowest first, at `p`.
-inline void StoreWord(char* p, uint64_t word) {
-  for (int i = 0; i < 8; ++i) {
-    p[i] = static_cast<char>(word >> (8 * i));
-  }
-}
 
 // The text of 10^6 <= number < 2 x 10^8 (7 to 9 digits) without its trailing zeros.
 inline DigitText DigitsOf(uint32_t number) {

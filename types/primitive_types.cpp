@@ -9,9 +9,11 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "document/lexer.h"
 #include "foundation/name_hash.h"
+#include "types/decimal_digits.h"
 #include "types/float_text.h"
 #include "types/quantization.h"
 #include "types/type_stream.h"
@@ -341,15 +343,24 @@ bool AppendResolvedName(CStringBufferA& out, const NameResolver& resolver, uint3
 
 namespace {
 
-// Room for the decimal text of any 32-bit integer, its sign and the NUL.
+// Room for the decimal text of any 32-bit integer, its sign and the NUL (WriteDecimalDigits
+// stores no further).
 constexpr uint32_t kDecimalRoom = 12;
 
-// Converts straight into the buffer's room after its text: no copy from a scratch array.
+// Converts straight into the buffer's room after its text: no copy from a scratch array. The
+// sign goes in without a branch, as in the float texts.
 template <typename Integer>
 void AppendInteger(CStringBufferA& out, Integer value) {
   out.ReserveForAppend(uint64_t{out.length} + kDecimalRoom);
   char* const at = out.data + out.length;
-  char* const end = std::to_chars(at, at + kDecimalRoom - 1, value).ptr;
+  bool negative = false;
+  auto magnitude = static_cast<uint32_t>(value);
+  if constexpr (std::is_signed_v<Integer>) {
+    negative = value < 0;
+    magnitude = negative ? 0u - magnitude : magnitude;
+  }
+  at[0] = '-';
+  char* const end = WriteDecimalDigits(at + (negative ? 1 : 0), magnitude);
   *end = '\0';
   out.length = static_cast<uint32_t>(end - out.data);
 }

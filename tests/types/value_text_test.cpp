@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cstdint>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "document/lexer.h"
 #include "foundation/string_buffer.h"
@@ -95,6 +98,38 @@ TEST(ValueTextTest, DecimalFormatReplacesAndAppendAppends) {
   AppendDecimal(out, 4294967295u);
   AppendDecimal(out, 0u);
   EXPECT_STREQ(out.data, "@42949672950");
+}
+
+// The digits are made a word at a time: every length of text, every digit in every place,
+// the edges of each length and the sign must give the library's text.
+TEST(ValueTextTest, DecimalTextIsTheLibrarysForEveryLength) {
+  std::vector<uint32_t> values;
+  for (uint32_t v = 0; v < 200000; ++v) values.push_back(v);
+  for (uint64_t power = 10; power <= 10000000000u; power *= 10) {
+    for (uint64_t v = power - 3; v <= power + 3 && v <= UINT32_MAX; ++v) {
+      values.push_back(static_cast<uint32_t>(v));
+    }
+    for (uint64_t v = power / 10 * 9; v < power && v <= UINT32_MAX; v += power / 1000 + 7) {
+      values.push_back(static_cast<uint32_t>(v));
+    }
+  }
+  std::mt19937 random(11);
+  for (int i = 0; i < 200000; ++i) values.push_back(static_cast<uint32_t>(random()));
+  values.push_back(UINT32_MAX);
+  values.push_back(0x80000000u);
+  for (const uint32_t v : values) {
+    char expected[16];
+    CStringBufferA out("@");
+    AppendDecimal(out, v);
+    *std::to_chars(expected, expected + sizeof expected, v).ptr = '\0';
+    ASSERT_EQ(std::string(out.data), std::string("@") + expected) << v;
+    const auto as_signed = static_cast<int32_t>(v);
+    TStringBufferA<4> signed_out("previous text");
+    FormatDecimal(signed_out, as_signed);
+    *std::to_chars(expected, expected + sizeof expected, as_signed).ptr = '\0';
+    ASSERT_EQ(std::string(signed_out.data, signed_out.length), expected) << as_signed;
+    ASSERT_EQ(signed_out.data[signed_out.length], '\0');
+  }
 }
 
 TEST(ValueTextTest, FloatValuesParseLikeTheLexerNumbers) {
