@@ -8,6 +8,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -392,6 +393,15 @@ bool CPrimitiveBool::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
 }
 
 bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  // The rest of the text is just the word, the form gentext writes: no token needs reading.
+  const char* const text = LexerText(lexer) + lexer.position;
+  const uint32_t rest = LexerTextLength(lexer) - lexer.position;
+  if ((rest == 4 && std::memcmp(text, "true", 4) == 0) ||
+      (rest == 5 && std::memcmp(text, "false", 5) == 0)) {
+    value.payload.boolean = rest == 4 ? 1 : 0;
+    lexer.position += rest;
+    return true;
+  }
   const TokenKind kind = NextToken(lexer);
   if (kind != TokenKind::kTrue && kind != TokenKind::kFalse) {
     return false;
@@ -580,7 +590,10 @@ bool CPrimitivePointer::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
 }
 
 bool CPrimitivePointer::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  if (NextToken(lexer) != TokenKind::kAt) {
+  // An "@" right at the start, the form gentext writes, is taken without asking the lexer.
+  if (lexer.position < LexerTextLength(lexer) && LexerText(lexer)[lexer.position] == '@') {
+    ++lexer.position;
+  } else if (NextToken(lexer) != TokenKind::kAt) {
     return false;
   }
   bool negative = false;

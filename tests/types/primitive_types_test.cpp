@@ -286,8 +286,17 @@ void ExpectTexts(const CCoreType& type,
 }
 
 TEST(PrimitiveTextTest, ParsesAndPrintsTheTextForms) {
-  ExpectTexts(CBoolType,
-              {{"true", "true"}, {" false ", "false"}, {"True", nullptr}, {"1", nullptr}});
+  ExpectTexts(CBoolType, {{"true", "true"},
+                          {"false", "false"},
+                          {" false ", "false"},
+                          {"true /* yes */", "true"},
+                          {"True", nullptr},
+                          {"1", nullptr},
+                          {"tru", nullptr},
+                          {"truex", nullptr},
+                          {"falsee", nullptr},
+                          {"true false", nullptr},
+                          {"", nullptr}});
   ExpectTexts(CByteType,
               {{"300", "127"}, {"-300", "-128"}, {"4294967296", "127"}, {"-4294967295", "-128"}});
   ExpectTexts(CShortType, {{"40000", "32767"}, {"-32769", "-32768"}});
@@ -316,8 +325,18 @@ TEST(PrimitiveTextTest, ParsesAndPrintsTheTextForms) {
   ExpectTexts(
       CHashType,
       {{"-5", "5"}, {"4294967301", "5"}, {"@5", nullptr}, {"Foo Bar", nullptr}, {"7.9", "7"}});
-  ExpectTexts(CPointerType,
-              {{"@ -12", "@12"}, {"12", nullptr}, {"@", nullptr}, {"@1 @2", nullptr}});
+  const std::string foo_id = "@" + std::to_string(NameHash("Foo"));
+  ExpectTexts(CPointerType, {{"@ -12", "@12"},
+                             {"@12", "@12"},
+                             {" @12", "@12"},
+                             {"@12 ", "@12"},
+                             {"@-12", "@12"},
+                             {"@4294967308", "@12"},
+                             {"@'Foo'", foo_id.c_str()},
+                             {"12", nullptr},
+                             {"@", nullptr},
+                             {"@@12", nullptr},
+                             {"@1 @2", nullptr}});
 }
 
 // Numbers in the plain forms gentext writes are read without the lexer; they must give exactly
