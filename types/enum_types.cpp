@@ -460,9 +460,11 @@ bool CEnumCoreType::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
 namespace {
 
 // Whether the entry name is the text of `length` bytes, ignoring case. The lengths are compared
-// first: the names of one type often share a long beginning ("UPGRADEABLE_").
+// first: the names of one type often share a long beginning ("UPGRADEABLE_"). A name written
+// as the table spells it, as gentext writes it, matches in one library compare.
 bool NamesText(const char* name, const char* text, size_t length) {
-  return std::strlen(name) == length && EqualsIgnoringCase(name, text);
+  return std::strlen(name) == length &&
+         (std::memcmp(name, text, length) == 0 || EqualsIgnoringCase(name, text));
 }
 
 }  // namespace

@@ -156,6 +156,10 @@ TEST(EnumCoreTypeTest, NamesPrintAndReadIgnoringCase) {
   EXPECT_EQ(Format(Type("cControllerState"), 1), "STATE_PLAY");
   EXPECT_EQ(Format(Type("cControllerState"), 3), "3");
   EXPECT_EQ(Parse(weapon, "weapon_type_gun"), "0 ");
+  EXPECT_EQ(Parse(weapon, "WEAPON_TYPE_NOT_GUN"), "1 ");
+  EXPECT_EQ(Parse(weapon, "Weapon_Type_Any"), "2 ");
+  EXPECT_EQ(Parse(Type("cUpgradeableFlags"), "UPGRADEABLE_SUCTION,upgradeable_death_explosion"),
+            "3 ");
   EXPECT_EQ(Parse(Type("cDamageAmount"), "invalid"), "0 ");
   EXPECT_EQ(Parse(Type("cControllerState"), "ControllerState@STATE_ANY"), "127 ");
   EXPECT_EQ(Parse(Type("cControllerState"), "controllerstate@state_fe_map"), "512 ");
