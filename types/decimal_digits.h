@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 /// The eight decimal digits of n < 10^8, leading zeros included, one per byte (0 to 9), the most
 /// significant in the lowest byte. Each step splits every lane of the word in two at once: four
@@ -21,10 +22,14 @@ inline uint64_t EightDigitValues(uint32_t n) {
   return quotients | ((lanes - quotients * 10) << 8);
 }
 
-/// Stores the eight bytes of `word`, lowest first, at `p`.
+/// Stores the eight bytes of `word`, lowest first, at `p`: one store on a little-endian machine.
 inline void StoreWord(char* p, uint64_t word) {
-  for (int i = 0; i < 8; ++i) {
-    p[i] = static_cast<char>(word >> (8 * i));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, &word, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) {
+      p[i] = static_cast<char>(word >> (8 * i));
+    }
   }
 }
 
