@@ -428,6 +428,30 @@ void AppendFloat(CStringBufferA& out, float value) {
   out.length += FormatFloatAt(value, out.data + out.length);
 }
 
+void AppendFloatList(CStringBufferA& out, const float* values, uint32_t count) {
+  // Each text and the "," before it take less than kFloatTextCapacity bytes, so room for
+  // `count` of them lets every text be written in place, with one check for the whole list.
+  const uint64_t room = uint64_t{count} * kFloatTextCapacity;
+  out.ReserveForAppend(uint64_t{out.length} + room);
+  if (out.capacity - out.length < room) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (i != 0) {
+        out.AppendChar(',');
+      }
+      AppendFloat(out, values[i]);
+    }
+    return;
+  }
+  char* p = out.data + out.length;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i != 0) {
+      *p++ = ',';
+    }
+    p += FormatFloatAt(values[i], p);
+  }
+  out.length = static_cast<uint32_t>(p - out.data);
+}
+
 uint32_t MatchFloatWord(const char* text, float& value) {
   uint32_t i = 0;
   bool negative = false;

@@ -46,6 +46,8 @@ uint32_t FormatFloat(float value, char (&out)[kFloatTextCapacity]);
 
 /// Appends the text of `value` to `out`.
 void AppendFloat(CStringBufferA& out, float value);
+/// Appends the texts of `count` floats, joined by ",": the text of a vector.
+void AppendFloatList(CStringBufferA& out, const float* values, uint32_t count);
 
 /// Recognises INF or NAN at `text`, optionally preceded by one "+" or "-" and not followed by a
 /// character that could continue an identifier (a letter, a digit, "_" or "@"). On a match

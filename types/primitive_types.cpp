@@ -301,12 +301,7 @@ bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
 
 void FormatFloats(CStringBufferA& out, const float* components, uint32_t count) {
   out.Empty();
-  for (uint32_t i = 0; i < count; ++i) {
-    if (i != 0) {
-      out.AppendChar(',');
-    }
-    AppendFloat(out, components[i]);
-  }
+  AppendFloatList(out, components, count);
 }
 
 // A hash from a token that has just been read: a number gives the low 32 bits of its integer

@@ -60,6 +60,33 @@ TEST(FloatTextTest, PrintsLikePercentGWithTheFewestDigitsAndWords) {
 }
 
 // Read through a double, the 7-digit text of either float lands on the other one.
+// A list is written in place after one check for room: every length of list, after text already
+// in the buffer, must read as the single texts joined by ",", however the buffer had to grow.
+TEST(FloatTextTest, AListIsItsTextsJoinedByCommas) {
+  const float values[] = {-1.17549435e-38f,
+                          3.14159274f,
+                          -0.0f,
+                          16777216.0f,
+                          std::numeric_limits<float>::infinity(),
+                          std::nanf(""),
+                          1e-45f,
+                          -123456.789f,
+                          0.5f};
+  for (uint32_t count = 0; count <= std::size(values); ++count) {
+    std::string expected = "prefix:";
+    for (uint32_t i = 0; i < count; ++i) {
+      char text[kFloatTextCapacity];
+      FormatFloat(values[i], text);
+      if (i != 0) expected += ',';
+      expected += text;
+    }
+    TStringBufferA<8> out("prefix:");
+    AppendFloatList(out, values, count);
+    EXPECT_EQ(std::string(out.data, out.length), expected) << count;
+    EXPECT_EQ(out.data[out.length], '\0');
+  }
+}
+
 TEST(FloatTextTest, NeighboursAcrossAMidpointTakeMoreDigits) {
   EXPECT_EQ(Text(FromBits(0x15AE43FDu)), "7.0385307E-26");
   EXPECT_EQ(Text(FromBits(0x15AE43FEu)), "7.038531E-26");
