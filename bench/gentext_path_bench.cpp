@@ -190,7 +190,7 @@ void BM_WriteObjectsFromStream(benchmark::State& state) {
   TStringBufferA<512> value_scratch;
   TStringBufferA<512> comment_scratch;
   FieldTypeCache types(w.registry, w.core_types);
-  StreamTextBlock text_block;
+  StreamWriterState stream_state;
   for (auto _ : state) {
     text.Clear(false);
     BitReader reader(w.stream.data, w.stream.size);
@@ -199,7 +199,8 @@ void BM_WriteObjectsFromStream(benchmark::State& state) {
       reader.Read(32);
       const uint32_t id = reader.Read(32);
       if (!WriteObjectFromStream(id, *w.object_class, reader, budget, text, value_scratch,
-                                 w.registry, w.core_types, comment_scratch, &types, &text_block)) {
+                                 w.registry, w.core_types, comment_scratch, &types,
+                                 &stream_state)) {
         Die("write from the stream failed");
       }
     }

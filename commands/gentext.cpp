@@ -173,7 +173,7 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
   BitReader reader(file.data + objects_offset, file.size - objects_offset);
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
-  StreamTextBlock text_block;
+  StreamWriterState stream_state;
   for (size_t index = 0; index < objects.size(); ++index) {
     if (index % kWarmObjects == 0) {
       WarmPointerTargets(scan.pointers, object_classes, index);
@@ -184,7 +184,7 @@ bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRe
     const ClassType* class_type = registry.Find(object.class_hash);
     if (class_type == nullptr ||
         !WriteObjectFromStream(object.id, *class_type, reader, budget, text, value_scratch,
-                               registry, core_types, comment_scratch, &types, &text_block) ||
+                               registry, core_types, comment_scratch, &types, &stream_state) ||
         reader.failed || !output.Take(text, false)) {
       return false;
     }

@@ -8,6 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "document/lexer.h"
 #include "foundation/inline.h"
@@ -345,10 +349,92 @@ bool WriteFieldsAt(WriteContext& ctx, const ValueNode& value, const ClassType& c
 struct StreamContext {
   WriteContext& write;
   BitReader& reader;
-  DecodeBudget& budget;  // one node's worth per value, as the decode counts them
-  ValueNode& value;      // the scratch node; holds nothing between values
-  HeapText& held_text;   // the block string values are read into (StreamTextBlock)
+  DecodeBudget& budget;                 // one node's worth per value, as the decode counts them
+  ValueNode& value;                     // the scratch node; holds nothing between values
+  HeapText& held_text;                  // the block string values are read into (StreamWriterState)
+  StreamWriterState::LinePlans* plans;  // null: every line is written field by field
 };
+
+}  // namespace
+
+// The lines of one class's fields at one level, laid out once: each field's prefix (the level's
+// TABs, the field's name and " = ") and what its type names.
+struct StreamWriterState::LinePlans {
+  enum class Form : uint8_t { kArray, kCore, kNested, kNone };
+  struct Line {
+    const FieldInfo* field;
+    FieldTypes types;
+    uint32_t prefix_offset;  // in `prefixes`
+    uint32_t prefix_length;
+    Form form;
+  };
+  struct Slot {
+    const ClassType* class_type = nullptr;
+    uint32_t level = 0;
+    uint32_t active = 0;  // walks going through the lines now; the slot is not laid out anew
+    std::vector<Line> lines;
+    std::string prefixes;
+  };
+  static constexpr uint32_t kSlotBits = 8;
+
+  LinePlans(const TypeRegistry& registry, const CoreTypeTable& core_types)
+      : registry(&registry), core_types(&core_types), slots(1u << kSlotBits) {}
+
+  // The slot that holds the lines of `class_type` at `level`, laid out with `types` when it
+  // holds another class's; null when that one is in use or memory runs out.
+  Slot* Find(const ClassType& class_type, uint32_t level, FieldTypeCache& types);
+
+  const TypeRegistry* registry;
+  const CoreTypeTable* core_types;
+  std::vector<Slot> slots;
+};
+
+StreamWriterState::StreamWriterState() = default;
+
+StreamWriterState::~StreamWriterState() { text.Release(); }
+
+StreamWriterState::LinePlans::Slot* StreamWriterState::LinePlans::Find(const ClassType& class_type,
+                                                                       uint32_t level,
+                                                                       FieldTypeCache& types) {
+  const auto address = reinterpret_cast<uintptr_t>(&class_type);
+  Slot& slot = slots[((address >> 4) ^ (uintptr_t{level} * 0x9E3779B1u)) & ((1u << kSlotBits) - 1)];
+  if (slot.class_type == &class_type && slot.level == level) {
+    return &slot;
+  }
+  if (slot.active != 0) {
+    return nullptr;
+  }
+  slot.class_type = nullptr;
+  try {
+    slot.lines.clear();
+    slot.prefixes.clear();
+    for (uint32_t i = 0; i < class_type.field_count; ++i) {
+      const FieldInfo& field = class_type.fields[i];
+      Line line{&field, types.Find(field.type_hash), static_cast<uint32_t>(slot.prefixes.size()),
+                level + field.name.length + 3, Form::kNone};
+      if (field.IsArray()) {
+        line.form = Form::kArray;
+      } else if (line.types.core != nullptr) {
+        line.form = Form::kCore;
+      } else if (line.types.nested != nullptr) {
+        line.form = Form::kNested;
+      }
+      slot.prefixes.append(level, '\t');
+      slot.prefixes.append(field.name.data, field.name.length);
+      slot.prefixes.append(" = ");
+      slot.lines.push_back(line);
+    }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  } catch (const std::length_error&) {
+    return nullptr;
+  }
+  slot.class_type = &class_type;
+  slot.level = level;
+  return &slot;
+}
+
+namespace {
 
 [[nodiscard]] bool TakeNode(DecodeBudget& budget) {
   if (budget.nodes_left == 0) {
@@ -426,7 +512,47 @@ bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level,
   return AppendLine(out, level, "]\r\n", 3);
 }
 
+// StreamFields along the lines laid out for the class at this level.
+bool StreamPlannedFields(StreamContext& s, const StreamWriterState::LinePlans::Slot& plan,
+                         uint32_t level, uint32_t depth) {
+  using Form = StreamWriterState::LinePlans::Form;
+  CStringBufferA& out = s.write.out;
+  for (const StreamWriterState::LinePlans::Line& line : plan.lines) {
+    if (!MakeRoom(out, line.prefix_length)) {
+      return false;
+    }
+    Finish(out, Put(Cursor(out), plan.prefixes.data() + line.prefix_offset, line.prefix_length));
+    bool written = false;
+    switch (line.form) {
+      case Form::kArray:
+        written = StreamArray(s, *line.field, level, depth);
+        break;
+      case Form::kCore:
+        written = StreamCoreValue(s, line.types, *line.field);
+        break;
+      case Form::kNested:
+        written = StreamClassValue(s, *line.types.nested, 0, level, depth);
+        break;
+      case Form::kNone:
+        break;
+    }
+    if (!written) {
+      return false;
+    }
+  }
+  return !s.reader.failed;
+}
+
 bool StreamFields(StreamContext& s, const ClassType& class_type, uint32_t level, uint32_t depth) {
+  if (s.plans != nullptr) {
+    if (StreamWriterState::LinePlans::Slot* plan =
+            s.plans->Find(class_type, level, s.write.types)) {
+      ++plan->active;
+      const bool written = StreamPlannedFields(s, *plan, level, depth);
+      --plan->active;
+      return written;
+    }
+  }
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
     if (!AppendFieldStart(s.write.out, level, field)) {
@@ -478,17 +604,32 @@ bool WriteObjectFromStream(uint32_t object_id, const ClassType& class_type, BitR
                            DecodeBudget& budget, CStringBufferA& out, CStringBufferA& value_scratch,
                            const TypeRegistry& registry, const CoreTypeTable& core_types,
                            CStringBufferA& comment_scratch, FieldTypeCache* types,
-                           StreamTextBlock* text_block) {
-  StreamTextBlock own_block;
-  StreamTextBlock& block = text_block != nullptr ? *text_block : own_block;
-  return FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
-    WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
-    ValueNode value;
-    std::memset(static_cast<void*>(&value), 0, sizeof value);
-    StreamContext stream{ctx, reader, budget, value, block.text};
-    return AppendHeader(out, object_id, class_type) && StreamFields(stream, class_type, 1, 0) &&
-           AppendLine(out, 0, "}\r\n", 3);
-  });
+                           StreamWriterState* state) {
+  HeapText own_text = HeapText::Empty();
+  StreamWriterState::LinePlans* plans = nullptr;
+  if (state != nullptr) {
+    if (state->plans == nullptr || state->plans->registry != &registry ||
+        state->plans->core_types != &core_types) {
+      try {
+        state->plans = std::make_unique<StreamWriterState::LinePlans>(registry, core_types);
+      } catch (const std::bad_alloc&) {
+        state->plans.reset();
+      }
+    }
+    plans = state->plans.get();
+  }
+  HeapText& held_text = state != nullptr ? state->text : own_text;
+  const bool written =
+      FieldTypeCache::With(types, registry, core_types, [&](FieldTypeCache& cache) {
+        WriteContext ctx{out, value_scratch, registry, cache, comment_scratch, nullptr, nullptr};
+        ValueNode value;
+        std::memset(static_cast<void*>(&value), 0, sizeof value);
+        StreamContext stream{ctx, reader, budget, value, held_text, plans};
+        return AppendHeader(out, object_id, class_type) && StreamFields(stream, class_type, 1, 0) &&
+               AppendLine(out, 0, "}\r\n", 3);
+      });
+  own_text.Release();
+  return written;
 }
 
 bool WriteFields(const ValueNode& value, const ClassType& class_type, CStringBufferA& out,

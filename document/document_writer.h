@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "bin/value_node.h"
 #include "foundation/hash_table.h"
@@ -64,16 +65,22 @@ inline constexpr uint32_t kMaxDocumentBytes = 0xFFFF0000u;
                                const TypeRegistry& registry, const CoreTypeTable& core_types,
                                CStringBufferA& comment_scratch, FieldTypeCache* types = nullptr);
 
-/// The text block that WriteObjectFromStream reads string values into, reused from one value
-/// to the next while each fits; a writer of many objects keeps one for all of them.
-class StreamTextBlock {
+/// What WriteObjectFromStream keeps from one object to the next; a writer of many objects keeps
+/// one for all of them. String values are read into `text`, whose block is reused while each
+/// fits. The lines of each class at each level (every field's TABs, name and " = ", and what its
+/// type names) are laid out the first time they are written, for one registry and core type
+/// table, which must not change while the state is in use (as for FieldTypeCache): a state used
+/// with other tables lays them out again.
+class StreamWriterState {
  public:
-  StreamTextBlock() = default;
-  ~StreamTextBlock() { text.Release(); }
-  StreamTextBlock(const StreamTextBlock&) = delete;
-  StreamTextBlock& operator=(const StreamTextBlock&) = delete;
+  StreamWriterState();
+  ~StreamWriterState();
+  StreamWriterState(const StreamWriterState&) = delete;
+  StreamWriterState& operator=(const StreamWriterState&) = delete;
 
   HeapText text = HeapText::Empty();
+  struct LinePlans;
+  std::unique_ptr<LinePlans> plans;  // made on first use
 };
 
 /// Decodes the fields of one object of `class_type` from `reader` and appends its block: the
@@ -81,13 +88,13 @@ class StreamTextBlock {
 /// make of those bits, without making it. Each value is read into one scratch node, written
 /// and dropped. `reader` stands after the object's class hash and ID; `budget` is counted as
 /// the decode counts it. Fails where either the decode or the writer would, with part of the
-/// block in `out`. String values are read into `text_block` when given, else into a block of
-/// the call's own.
+/// block in `out`. `state`, when given, is kept for the next call (StreamWriterState); without
+/// it, the call keeps nothing and writes every line field by field.
 [[nodiscard]] bool WriteObjectFromStream(
     uint32_t object_id, const ClassType& class_type, BitReader& reader, DecodeBudget& budget,
     CStringBufferA& out, CStringBufferA& value_scratch, const TypeRegistry& registry,
     const CoreTypeTable& core_types, CStringBufferA& comment_scratch,
-    FieldTypeCache* types = nullptr, StreamTextBlock* text_block = nullptr);
+    FieldTypeCache* types = nullptr, StreamWriterState* state = nullptr);
 
 /// Appends one entry per field of `class_type`, in declaration order, at `level`. Each field's
 /// value is the first child of the compound `value` with the field's name hash.

@@ -95,6 +95,7 @@ inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* n
   BitReader stream(bytes + objects_offset, size - objects_offset);
   DecodeBudget budget = DecodeBudget::ForBits(stream.RemainingBits());
   CStringBufferA streamed;
+  StreamWriterState stream_state;  // kept from object to object, as gentext keeps it
   const uint32_t start = text.length;
   for (const ValueNode* object = objects.head; object != nullptr; object = object->next) {
     const ClassType* class_type = registry.Find(object->type_hash);
@@ -105,7 +106,8 @@ inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* n
     stream.Read(32);
     stream.Read(32);
     FuzzCheck(WriteObjectFromStream(object->name, *class_type, stream, budget, streamed,
-                                    value_scratch, registry, core_types, comment_scratch) &&
+                                    value_scratch, registry, core_types, comment_scratch, nullptr,
+                                    &stream_state) &&
               !stream.failed);
   }
   FuzzCheck(text.length - start == streamed.length &&

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "document/lexer.h"
 #include "foundation/bit_stream.h"
@@ -65,15 +66,24 @@ class DocumentWriterTest : public ::testing::Test {
     return text;
   }
 
-  // WriteObjectFromStream over `size` bytes, or "<failed>".
+  // WriteObjectFromStream over `size` bytes, or "<failed>". It is written twice: with the
+  // state the fixture keeps from one write to the next (lines laid out ahead, a string block
+  // reused) and with none (every line field by field); both must give the same.
   std::string WriteFromBits(const ValueNode& header, const uint8_t* data, uint32_t size) {
+    const std::string kept = WriteFromBitsWith(header, data, size, &stream_state_);
+    EXPECT_EQ(WriteFromBitsWith(header, data, size, nullptr), kept);
+    return kept;
+  }
+
+  std::string WriteFromBitsWith(const ValueNode& header, const uint8_t* data, uint32_t size,
+                                StreamWriterState* state) {
     const ClassType* class_type = registry_.Find(header.type_hash);
     BitReader reader(data, size);
     DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
     CStringBufferA out;
     if (class_type == nullptr ||
         !WriteObjectFromStream(header.name, *class_type, reader, budget, out, value_, registry_,
-                               core_.table, comment_, nullptr, &text_block_)) {
+                               core_.table, comment_, nullptr, state)) {
       comment_.Empty();
       return "<failed>";
     }
@@ -95,7 +105,7 @@ class DocumentWriterTest : public ::testing::Test {
   CoreTypes core_;
   TStringBufferA<512> value_;
   TStringBufferA<512> comment_;
-  StreamTextBlock text_block_;  // kept from one write from the stream to the next
+  StreamWriterState stream_state_;  // kept from one write from the stream to the next
 };
 
 TEST_F(DocumentWriterTest, WritesEveryKindOfFieldInItsLayout) {
@@ -226,6 +236,59 @@ TEST_F(DocumentWriterTest, FromTheStreamStringsLongAndShortInTurnComeOutWhole) {
     EXPECT_EQ(Write(o), "cNamed " + std::to_string(i + 1) + " {\r\n\tName = \"" + name +
                             "\"\r\n\tNote = \"" + note + "\"\r\n}\r\n");
   }
+}
+
+// The lines laid out ahead live in a table of a few hundred slots, shared by every class at
+// every level: more classes than slots, written in turn and in reverse, each holding a class
+// value one level deeper (whose slot may be the outer one, in use meanwhile), must each come
+// out as the tree writer writes them.
+TEST_F(DocumentWriterTest, FromTheStreamManyClassesAtManyLevelsComeOutAsTheirTrees) {
+  constexpr int kClasses = 300;
+  std::vector<std::string> names;
+  for (int k = 0; k < kClasses; ++k) {
+    const std::string inner = "cInner" + std::to_string(k);
+    const std::string outer = "cOuter" + std::to_string(k);
+    const std::string field = "Value" + std::to_string(k);
+    AddClass(registry_, inner.c_str(), {{field.c_str(), kCIntHash}, {"Label", kCStringHash}});
+    AddClass(registry_, outer.c_str(),
+             {{"Inner", NameHash(inner.c_str())}, {field.c_str(), kCIntHash}});
+    names.push_back(outer);
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kClasses; ++i) {
+      const int k = round == 0 ? i : kClasses - 1 - i;
+      const std::string field = "Value" + std::to_string(k);
+      Object o(names[k].c_str(), static_cast<uint32_t>(k + 1));
+      ValueNode* inner = Add(*o.node, "Inner", NameHash(("cInner" + std::to_string(k)).c_str()));
+      Add(*inner, field.c_str(), kCIntHash)->payload.int32 = k;
+      Add(*inner, "Label", kCStringHash)->payload.text.AssignText(field.c_str());
+      Add(*o.node, field.c_str(), kCIntHash)->payload.int32 = -k;
+      EXPECT_EQ(Write(o), names[k] + " " + std::to_string(k + 1) + " {\r\n\tInner = {\r\n\t\t" +
+                              field + " = \"" + std::to_string(k) + "\"\r\n\t\tLabel = \"" + field +
+                              "\"\r\n\t}\r\n\t" + field + " = \"" + std::to_string(-k) +
+                              "\"\r\n}\r\n");
+    }
+  }
+}
+
+// One class nested as deep as a document goes meets its own outer levels' slots in the table of
+// laid-out lines (a level and the one a table's length deeper share a slot): the outer lines,
+// still being written, must stay as they were, down to the field after the nested one.
+TEST_F(DocumentWriterTest, FromTheStreamDeepLevelsKeepTheOuterLinesTheyShareSlotsWith) {
+  const uint32_t node = NameHash("cTail");
+  AddClass(registry_, "cTail", {{"next", node, -1}, {"tail", kCIntHash}});
+  Object object("cTail", 1);
+  ValueNode* level = object.node;
+  for (uint32_t i = 0; i < kMaxNestingDepth; ++i) {
+    ValueNode* element = AddElement(*Add(*level, "next", node, true));
+    Add(*level, "tail", kCIntHash)->payload.int32 = static_cast<int32_t>(i);
+    level = element;
+  }
+  Add(*level, "next", node, true);
+  Add(*level, "tail", kCIntHash)->payload.int32 = -1;
+  const std::string text = Write(object);
+  ASSERT_NE(text, "<failed>");
+  EXPECT_NE(text.find("\r\n\ttail = \"0\"\r\n}\r\n"), std::string::npos);
 }
 
 TEST_F(DocumentWriterTest, FromTheStreamRefusesAClassUnderABuiltInHash) {
