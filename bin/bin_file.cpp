@@ -2,7 +2,9 @@
 #include "bin/bin_file.h"
 
 #include <cstring>
+#include <limits>
 #include <new>
+#include <stdexcept>
 
 #include "foundation/name_hash.h"
 #include "types/core_type_hashes.h"
@@ -129,15 +131,51 @@ bool LoadObjects(BitReader& reader, const TypeRegistry& registry, const CoreType
   return loaded;
 }
 
+// Objects scanned before the lists are given room for the rest of the stream.
+constexpr size_t kObjectsBeforeEstimate = 1024;
+
+// Gives `list` room for what the whole stream would hold at the rate of its first part: `part`
+// of the stream's `total` bits held its `size()` entries. A list that grows step by step copies
+// itself into fresh memory each time, and fresh memory costs a page fault per page. A
+// shortfall only means growing as before, so a failed reservation is no failure.
+template <typename Entry>
+void ReserveByRate(std::vector<Entry>& list, uint64_t part, uint64_t total) {
+  if (part == 0) {
+    return;
+  }
+  // An eighth more than the rate gives, for streams whose objects vary.
+  const uint64_t estimate = list.size() * total / part;
+  const uint64_t wanted = estimate + estimate / 8;
+  if (wanted <= list.capacity() || wanted > std::numeric_limits<uint32_t>::max()) {
+    return;
+  }
+  try {
+    list.reserve(static_cast<size_t>(wanted));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+}
+
 bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
                  std::vector<ScannedObject>& objects, PointerLog* pointers) {
   objects.clear();
+  const uint64_t total_bits = reader.RemainingBits();
+  const uint32_t start = reader.position;
   DecodeBudget budget = DecodeBudget::ForBits(reader.RemainingBits());
   FieldTypeCache types(registry, core_types);
   FieldSkipPlans plans(registry, core_types);
   const bool scanned = WalkObjects(
       reader, registry,
       [&](uint32_t class_hash, uint32_t object_id) {
+        if (objects.size() == kObjectsBeforeEstimate) {
+          // The header of the next object is read already; it belongs to the part to come.
+          const uint64_t part = reader.position - start - 64;
+          ReserveByRate(objects, part, total_bits);
+          if (pointers != nullptr && pointers->complete) {
+            ReserveByRate(pointers->object_starts, part, total_bits);
+            ReserveByRate(pointers->ids, part, total_bits);
+          }
+        }
         try {
           objects.push_back(ScannedObject{class_hash, object_id});
         } catch (const std::bad_alloc&) {
