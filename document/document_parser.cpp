@@ -163,7 +163,9 @@ class Parser {
   // Reference calls of its tree-reading counterpart, in the same order.
   bool TryEncodeObject(const ClassType& class_type, uint32_t id);
   bool EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& out);
-  bool EncodeFieldValue(const FieldInfo& field, TokenKind kind, uint32_t depth, BitWriter& out);
+  // `types` are the field's facts (TypesOf), asked once for the field's line and its value.
+  bool EncodeFieldValue(const FieldInfo& field, FieldFacts& types, TokenKind kind, uint32_t depth,
+                        BitWriter& out);
   bool EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out);
   bool EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out);
   bool EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
@@ -607,7 +609,8 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
     const FieldInfo& field = class_type.fields[i];
     // A line as gentext writes it (its fields one TAB deeper than the object's braces) is read
     // in one step, up to the value's first token, with the tokens that the steps below read.
-    const bool plain_name = TypesOf(field).plain_name;
+    FieldFacts& types = TypesOf(field);
+    const bool plain_name = types.plain_name;
     TokenKind kind = plain_name
                          ? TakeLineToken(lexer_, depth + 1, field.name.data, field.name.length)
                          : TokenKind::kNone;
@@ -624,7 +627,7 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
       }
       kind = NextToken(lexer_);
     }
-    if (!EncodeFieldValue(field, kind, depth, out)) {
+    if (!EncodeFieldValue(field, types, kind, depth, out)) {
       return false;
     }
   }
@@ -632,12 +635,11 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
   return NextLineToken(depth, depth) == TokenKind::kCloseBrace && !out.failed;
 }
 
-bool Parser::EncodeFieldValue(const FieldInfo& field, TokenKind kind, uint32_t depth,
-                              BitWriter& out) {
+bool Parser::EncodeFieldValue(const FieldInfo& field, FieldFacts& types, TokenKind kind,
+                              uint32_t depth, BitWriter& out) {
   if (field.IsArray()) {
     return kind == TokenKind::kOpenBracket && EncodeArray(field, depth, out);
   }
-  FieldFacts& types = TypesOf(field);
   if (types.core != nullptr) {
     // An identifier here starts an inline object, which is encoded after this one.
     return kind == TokenKind::kString && (types.builtin || ReferenceFieldType(types)) &&
