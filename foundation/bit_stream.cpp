@@ -217,14 +217,51 @@ void BitWriter::WriteBitString(const char* text) {
   WriteBitString(text, static_cast<uint32_t>(length));
 }
 
-void BitWriter::WriteBitString(const char* text, uint32_t length) {
-  WriteVarUInt(length);
-  if (failed || length == 0) return;
-  const uint64_t end = uint64_t{position} + uint64_t{length} * 8;
-  const uint64_t needed = (end + 7) / 8;
+bool BitWriter::HoldBytes(uint64_t end_bit) {
+  const uint64_t needed = (end_bit + 7) / 8;
   ByteBuffer& out = *buffer;
   if (needed >= kMaxStreamBytes ||
       (needed > out.capacity && !out.Grow(static_cast<uint32_t>(needed)))) {
+    return false;
+  }
+  out.size = static_cast<uint32_t>(needed);
+  return true;
+}
+
+void BitWriter::CopyBytes(const uint8_t* bytes, uint32_t count) {
+  uint8_t* dest = buffer->data + (position >> 3);
+  const uint32_t shift = position & 7;
+  if (shift == 0) {
+    std::memcpy(dest, bytes, count);
+  } else {
+    // Each byte fills the high bits of one byte and the low bits of the next.
+    const auto low_mask = static_cast<uint8_t>(LowMask(shift));
+    uint64_t carry = dest[0] & low_mask;
+    uint32_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight bytes at a time: a word of them shifted up, the carry below.
+      for (; i + 8 <= count; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, 8);
+        const uint64_t shifted = carry | (word << shift);
+        std::memcpy(dest + i, &shifted, 8);
+        carry = word >> (64 - shift);
+      }
+    }
+    for (; i < count; ++i) {
+      const uint32_t c = bytes[i];
+      dest[i] = static_cast<uint8_t>(carry | (c << shift));
+      carry = c >> (8 - shift);
+    }
+    dest[count] = static_cast<uint8_t>((dest[count] & ~low_mask) | carry);
+  }
+  position += count * 8;
+}
+
+void BitWriter::WriteBitString(const char* text, uint32_t length) {
+  WriteVarUInt(length);
+  if (failed || length == 0) return;
+  if (!HoldBytes(uint64_t{position} + uint64_t{length} * 8)) {
     // The whole text does not fit: write it character by character, so the failure comes
     // exactly where the stream stops growing.
     for (uint32_t i = 0; i < length && !failed; ++i) {
@@ -232,43 +269,29 @@ void BitWriter::WriteBitString(const char* text, uint32_t length) {
     }
     return;
   }
-  out.size = static_cast<uint32_t>(needed);
-  uint8_t* dest = out.data + (position >> 3);
-  const uint32_t shift = position & 7;
-  if (shift == 0) {
-    std::memcpy(dest, text, length);
-  } else {
-    // Each character fills the high bits of one byte and the low bits of the next.
-    const auto low_mask = static_cast<uint8_t>(LowMask(shift));
-    uint64_t carry = dest[0] & low_mask;
-    uint32_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      // Eight characters at a time: a word of them shifted up, the carry below.
-      for (; i + 8 <= length; i += 8) {
-        uint64_t word = 0;
-        std::memcpy(&word, text + i, 8);
-        const uint64_t shifted = carry | (word << shift);
-        std::memcpy(dest + i, &shifted, 8);
-        carry = word >> (64 - shift);
-      }
-    }
-    for (; i < length; ++i) {
-      const auto c = static_cast<uint8_t>(text[i]);
-      dest[i] = static_cast<uint8_t>(carry | (uint32_t{c} << shift));
-      carry = c >> (8 - shift);
-    }
-    dest[length] = static_cast<uint8_t>((dest[length] & ~low_mask) | carry);
-  }
-  position = static_cast<uint32_t>(end);
+  CopyBytes(reinterpret_cast<const uint8_t*>(text), length);
 }
 
 void BitWriter::WriteStream(const uint8_t* bytes, uint32_t bit_count) {
-  uint32_t at = 0;
-  for (; bit_count - at >= 32 && !failed; at += 32) {
-    Write(32, ReadBits(bytes, at, 32));
+  if (failed || bit_count == 0) {
+    return;
   }
-  if (at < bit_count) {
-    Write(bit_count - at, ReadBits(bytes, at, bit_count - at));
+  if (buffer == nullptr || !HoldBytes(uint64_t{position} + bit_count)) {
+    // The stream does not fit: write it a word at a time, so the failure comes where the
+    // stream stops growing.
+    uint32_t at = 0;
+    for (; bit_count - at >= 32 && !failed; at += 32) {
+      Write(32, ReadBits(bytes, at, 32));
+    }
+    if (at < bit_count) {
+      Write(bit_count - at, ReadBits(bytes, at, bit_count - at));
+    }
+    return;
+  }
+  // The whole bytes are copied as a text is; the bits of the last, partial byte follow.
+  CopyBytes(bytes, bit_count / 8);
+  if (const uint32_t rest = bit_count % 8; rest != 0) {
+    WriteField(rest, bytes[bit_count / 8]);
   }
 }
 

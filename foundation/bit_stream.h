@@ -147,4 +147,8 @@ struct BitWriter {
  private:
   /// Writes the low n bits (1..57) of `value`.
   void WriteField(uint32_t n, uint64_t value);
+  /// Gives the buffer room up to bit `end_bit` and makes that its size; false when it cannot.
+  [[nodiscard]] bool HoldBytes(uint64_t end_bit);
+  /// Copies `count` whole bytes to the position, which HoldBytes has made room for.
+  void CopyBytes(const uint8_t* bytes, uint32_t count);
 };

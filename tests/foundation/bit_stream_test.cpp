@@ -400,4 +400,37 @@ TEST(BitWriterTest, CopiedAndTruncatedStreamsMatchWritingTheirFields) {
   }
 }
 
+// Only the first bit_count bits of the source are copied, whatever follows them in its last
+// byte and beyond, at every bit offset and length around the whole bytes and the words.
+TEST(BitWriterTest, CopiedStreamTakesOnlyItsBits) {
+  std::mt19937 rng(11);
+  std::vector<uint8_t> source(24);
+  for (uint32_t start = 0; start < 16; ++start) {
+    for (uint32_t bit_count = 0; bit_count <= 140; ++bit_count) {
+      for (uint8_t& byte : source) byte = static_cast<uint8_t>(rng());
+      for (uint32_t bit = bit_count; bit < source.size() * 8; ++bit) {
+        source[bit / 8] = static_cast<uint8_t>(source[bit / 8] | (1u << (bit % 8)));
+      }
+      ByteBuffer expected_buffer;
+      BitWriter expected(expected_buffer);
+      ByteBuffer copy_buffer;
+      BitWriter copy(copy_buffer);
+      for (uint32_t bit = 0; bit < start; ++bit) {
+        expected.Write(1, bit & 1);
+        copy.Write(1, bit & 1);
+      }
+      for (uint32_t bit = 0; bit < bit_count; ++bit) {
+        expected.Write(1, (source[bit / 8] >> (bit % 8)) & 1);
+      }
+      copy.WriteStream(source.data(), bit_count);
+      ASSERT_FALSE(copy.failed);
+      ASSERT_EQ(copy.position, start + bit_count);
+      ASSERT_EQ(Contents(copy_buffer), Contents(expected_buffer)) << start << " " << bit_count;
+      for (uint32_t i = copy_buffer.size; i < copy_buffer.capacity; ++i) {
+        ASSERT_EQ(copy_buffer.data[i], 0) << start << " " << bit_count << " " << i;
+      }
+    }
+  }
+}
+
 }  // namespace
