@@ -807,6 +807,32 @@ bool SameBytes(const char* a, const char* b, uint32_t count) {
   return true;
 }
 
+// Whether `line` starts with CR LF and `tabs` TABs; `room` (at least 2 + tabs) bytes may be
+// read there. A line of up to six TABs is one compare of a word, where a loop would take a
+// branch per byte and miss the last one whenever the depth changes.
+bool LineStartsWith(const char* line, uint32_t tabs, uint32_t room) {
+  constexpr uint64_t kEveryByteTab = 0x0909090909090909u;
+  constexpr uint32_t kLineBreakBytes = 2;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (tabs <= 8 - kLineBreakBytes && room >= 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, line, 8);
+      const uint64_t expected = (kEveryByteTab << 16) | 0x0A0Du;  // CR LF, then TABs
+      const uint64_t mask = ~uint64_t{0} >> (8 * (8 - kLineBreakBytes - tabs));
+      return ((word ^ expected) & mask) == 0;
+    }
+  }
+  if (line[0] != '\r' || line[1] != '\n') {
+    return false;
+  }
+  for (uint32_t i = 0; i < tabs; ++i) {
+    if (line[kLineBreakBytes + i] != '\t') {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsPlainIdentifier(const char* name, uint32_t length) {
@@ -865,16 +891,13 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
   }
   // CR LF, the TABs, then the name and " = " (or nothing), and the token's first byte.
   const uint64_t prefix = uint64_t{2} + tabs + (length != 0 ? uint64_t{length} + 3 : 0);
-  if (uint64_t{text_length} - start < prefix + 1 || data[start] != '\r' ||
-      data[start + 1] != '\n') {
+  if (uint64_t{text_length} - start < prefix + 1) {
     return TokenKind::kNone;
   }
-  uint32_t at = start + 2;
-  for (const uint32_t end = at + tabs; at < end; ++at) {
-    if (data[at] != '\t') {
-      return TokenKind::kNone;
-    }
+  if (!LineStartsWith(data + start, tabs, text_length - start)) {
+    return TokenKind::kNone;
   }
+  uint32_t at = start + 2 + tabs;
   if (length != 0) {
     // The byte after the name is a space, so the identifier ends with the name.
     if (!SameBytes(data + at, name, length) || std::memcmp(data + at + length, " = ", 3) != 0) {

@@ -592,6 +592,24 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
       {" //x\r\n\t\tOwner = \"1\"", 1, "Owner", false},
   };
   lines.insert(lines.end(), std::begin(fixed), std::end(fixed));
+  // Lines of every depth around a word of CR LF and TABs: one TAB too few or too many, a TAB
+  // that is a space, the line break turned round; short lines and lines with more after them.
+  for (uint32_t tabs = 0; tabs <= 9; ++tabs) {
+    for (const char* after : {"", "\r\n\t\t\t\t\t\t\t\t\t\t}"}) {
+      const std::string indent(tabs, '\t');
+      lines.push_back({"\r\n" + indent + "{" + after, tabs, nullptr, true});
+      lines.push_back({"\r\n" + indent + "\t{" + after, tabs, nullptr, false});
+      lines.push_back({"\n\r" + indent + "{" + after, tabs, nullptr, false});
+      if (tabs != 0) {
+        lines.push_back({"\r\n" + indent.substr(1) + "{" + after, tabs, nullptr, false});
+      }
+      for (uint32_t i = 0; i < tabs; ++i) {
+        std::string spaced = indent;
+        spaced[i] = ' ';
+        lines.push_back({"\r\n" + spaced + "{" + after, tabs, nullptr, false});
+      }
+    }
+  }
 
   for (const Line& line : lines) {
     for (const bool roomy : {false, true}) {
