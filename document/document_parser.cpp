@@ -543,6 +543,12 @@ ValueNode* Parser::NewPrimitive(ValueNode& parent, uint32_t name, const FieldInf
 }
 
 bool Parser::ReadValueText(ValueNode& value, const CCoreType& core) {
+  // Most value texts have the plain form gentext writes, which the type reads straight from
+  // the text; any other form goes through the value lexer.
+  const CStringBufferA& text = lexer_.string_value;
+  if (core.ParsePlainText(text.data, text.length, value)) {
+    return true;
+  }
   Lexer& values = value_lexer_;
   ResetLexerOver(values, lexer_.string_value.data, lexer_.string_value.length, lexer_.line);
   if (!core.ParseValue(values, value, nullptr)) {

@@ -36,6 +36,8 @@ bool CCoreType::FixedBitWidth(const FieldInfo&, uint32_t&) const { return false;
 
 bool CCoreType::ParseValue(Lexer&, ValueNode&, void*) const { return false; }
 
+bool CCoreType::ParsePlainText(const char*, uint32_t, ValueNode&) const { return false; }
+
 bool CCoreType::FormatValue(CStringBufferA&, const ValueNode&, void*, CStringBufferA&) const {
   return false;
 }

@@ -8,8 +8,9 @@
 // Core types are immutable after start-up.
 //
 // The virtual slots, in order: destructor, WriteValue, ReadValue, ParseValue, FormatValue,
-// StorageTypeHash, then two that serve validation only: SkipValue and FixedBitWidth. The base
-// class's slots fail and do nothing; StorageTypeHash returns 0, SkipValue reads the value.
+// StorageTypeHash, then two that serve validation only: SkipValue and FixedBitWidth, and
+// ParsePlainText, a shortcut of ParseValue for the texts gentext writes. The base class's slots
+// fail and do nothing; StorageTypeHash returns 0, SkipValue reads the value.
 //
 // Linking: the core types are static objects inside a static library, and a linker takes an
 // object file out of a library only for a symbol that something needs. So every translation
@@ -62,6 +63,12 @@ class CCoreType {
   /// validation may then step over a run of such values at once. False (the default) for a
   /// form of varying width or a field quantization that ReadValue refuses.
   virtual bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const;
+  /// Reads a value text that has the plain form gentext writes (`length` bytes at `text`, a
+  /// NUL after them) straight from the text, into what ParseValue would read from it. False,
+  /// with the payload in no particular state, for a text of any other form, which ParseValue
+  /// then reads: a reader spares itself the value lexer for the usual texts. The base class
+  /// knows no plain form.
+  virtual bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const;
 
   CCoreType* next;
   uint32_t name_hash;

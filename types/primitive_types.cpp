@@ -111,13 +111,10 @@ inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint6
   return at;
 }
 
-// The rest of the text, from the position on, is "-" (optional) and 1 to 19 digits, which a
-// 64-bit integer holds: the lexer would read one number token and then the end. Moves the
-// position to the end of the text.
-bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
-  const char* const text = LexerText(lexer);
-  const uint32_t length = LexerTextLength(lexer);
-  uint32_t at = lexer.position;
+// The text from `at` to its end is "-" (optional) and 1 to 19 digits, which a 64-bit integer
+// holds: the lexer would read one number token and then the end.
+bool TakePlainIntegerText(const char* text, uint32_t length, uint32_t at, bool& negative,
+                          uint64_t& magnitude) {
   negative = at < length && text[at] == '-';
   if (negative) {
     ++at;
@@ -131,6 +128,28 @@ bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
     return false;
   }
   magnitude = value;
+  return true;
+}
+
+// TakePlainIntegerText for the rest of the lexer's text; moves the position to its end.
+bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
+  const uint32_t length = LexerTextLength(lexer);
+  if (!TakePlainIntegerText(LexerText(lexer), length, lexer.position, negative, magnitude)) {
+    return false;
+  }
+  lexer.position = length;
+  return true;
+}
+
+// Reads the rest of the lexer's text with the type's ParsePlainText and, when it has that
+// form, moves the position to its end: the first step of ParseValue for the types whose plain
+// form is a whole text. The types are final classes, so the call is a direct one.
+template <typename Type>
+bool TakePlainRest(const Type& type, Lexer& lexer, ValueNode& value) {
+  const uint32_t length = LexerTextLength(lexer);
+  if (!type.ParsePlainText(LexerText(lexer) + lexer.position, length - lexer.position, value)) {
+    return false;
+  }
   lexer.position = length;
   return true;
 }
@@ -216,11 +235,22 @@ int32_t ClampedInteger(const NumberToken& number, int32_t minimum, int32_t maxim
              : static_cast<int32_t>(number.integer_part);
 }
 
+// The plain integer text from `at` on, clamped.
+bool TakePlainClampedInteger(const char* text, uint32_t length, uint32_t at, int32_t minimum,
+                             int32_t maximum, int32_t& value) {
+  NumberToken plain;
+  if (!TakePlainIntegerText(text, length, at, plain.negative, plain.integer_part)) {
+    return false;
+  }
+  value = ClampedInteger(plain, minimum, maximum);
+  return true;
+}
+
 // One number, clamped; nothing may follow it.
 bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t& value) {
-  NumberToken plain;
-  if (TakePlainInteger(lexer, plain.negative, plain.integer_part)) {
-    value = ClampedInteger(plain, minimum, maximum);
+  const uint32_t length = LexerTextLength(lexer);
+  if (TakePlainClampedInteger(LexerText(lexer), length, lexer.position, minimum, maximum, value)) {
+    lexer.position = length;
     return true;
   }
   if (NextToken(lexer) != TokenKind::kNumber) {
@@ -297,6 +327,33 @@ bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
     }
   }
   return lexer.position == length || AtEnd(lexer);
+}
+
+// The plain form of `count` components: plain numbers or the words, separated by "," and
+// nothing else, as gentext writes them. ParseFloats reads such a text to the same components,
+// taking the same steps.
+bool ParsePlainFloats(const char* text, uint32_t length, float* components, uint32_t count) {
+  uint32_t at = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (i != 0) {
+      if (at >= length || text[at] != ',') {
+        return false;
+      }
+      ++at;
+    }
+    uint32_t end = 0;
+    double plain = 0.0;
+    if (TakePlainFloat(text, length, at, end, plain)) {
+      components[i] = static_cast<float>(plain);
+      at = end;
+    } else if (const uint32_t matched =
+                   at < length ? MatchFloatWord(text + at, components[i]) : 0) {
+      at += matched;
+    } else {
+      return false;
+    }
+  }
+  return at == length;
 }
 
 void FormatFloats(CStringBufferA& out, const float* components, uint32_t count) {
@@ -387,14 +444,18 @@ bool CPrimitiveBool::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
+bool CPrimitiveBool::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  // Just the word: no token needs reading.
+  if ((length == 4 && std::memcmp(text, "true", 4) == 0) ||
+      (length == 5 && std::memcmp(text, "false", 5) == 0)) {
+    value.payload.boolean = length == 4 ? 1 : 0;
+    return true;
+  }
+  return false;
+}
+
 bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  // The rest of the text is just the word, the form gentext writes: no token needs reading.
-  const char* const text = LexerText(lexer) + lexer.position;
-  const uint32_t rest = LexerTextLength(lexer) - lexer.position;
-  if ((rest == 4 && std::memcmp(text, "true", 4) == 0) ||
-      (rest == 5 && std::memcmp(text, "false", 5) == 0)) {
-    value.payload.boolean = rest == 4 ? 1 : 0;
-    lexer.position += rest;
+  if (TakePlainRest(*this, lexer, value)) {
     return true;
   }
   const TokenKind kind = NextToken(lexer);
@@ -427,6 +488,16 @@ bool CPrimitiveByte::ReadValue(BitReader& reader, const FieldInfo& field, ValueN
 
 bool CPrimitiveByte::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const {
   return FixedIntegerWidth(field, 8, bits);
+}
+
+bool CPrimitiveByte::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  int32_t parsed = 0;
+  if (!TakePlainClampedInteger(text, length, 0, std::numeric_limits<int8_t>::min(),
+                               std::numeric_limits<int8_t>::max(), parsed)) {
+    return false;
+  }
+  value.payload.byte = static_cast<int8_t>(parsed);
+  return true;
 }
 
 bool CPrimitiveByte::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -463,6 +534,16 @@ bool CPrimitiveShort::FixedBitWidth(const FieldInfo& field, uint32_t& bits) cons
   return FixedIntegerWidth(field, 16, bits);
 }
 
+bool CPrimitiveShort::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  int32_t parsed = 0;
+  if (!TakePlainClampedInteger(text, length, 0, std::numeric_limits<int16_t>::min(),
+                               std::numeric_limits<int16_t>::max(), parsed)) {
+    return false;
+  }
+  value.payload.int16 = static_cast<int16_t>(parsed);
+  return true;
+}
+
 bool CPrimitiveShort::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   int32_t parsed = 0;
   if (!ParseClampedInteger(lexer, std::numeric_limits<int16_t>::min(),
@@ -494,12 +575,19 @@ bool CPrimitiveInt::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const 
   return FixedIntegerWidth(field, 32, bits);
 }
 
-bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+bool CPrimitiveInt::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (TakePlainInteger(lexer, negative, magnitude)) {
-    const uint32_t low = static_cast<uint32_t>(magnitude);
-    value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
+  if (!TakePlainIntegerText(text, length, 0, negative, magnitude)) {
+    return false;
+  }
+  const uint32_t low = static_cast<uint32_t>(magnitude);
+  value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
+  return true;
+}
+
+bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  if (TakePlainRest(*this, lexer, value)) {
     return true;
   }
   if (NextToken(lexer) != TokenKind::kNumber) {
@@ -535,11 +623,18 @@ bool CPrimitiveUINT32::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+bool CPrimitiveUINT32::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (TakePlainInteger(lexer, negative, magnitude)) {
-    value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
+  if (!TakePlainIntegerText(text, length, 0, negative, magnitude)) {
+    return false;
+  }
+  value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
+  return true;
+}
+
+bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
+  if (TakePlainRest(*this, lexer, value)) {
     return true;
   }
   uint32_t hash = 0;
@@ -581,6 +676,17 @@ bool CPrimitivePointer::ReadValue(BitReader& reader, const FieldInfo&, ValueNode
 
 bool CPrimitivePointer::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   bits = 32;
+  return true;
+}
+
+bool CPrimitivePointer::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (length == 0 || text[0] != '@' ||
+      !TakePlainIntegerText(text, length, 1, negative, magnitude)) {
+    return false;
+  }
+  value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
   return true;
 }
 
@@ -661,6 +767,10 @@ bool CPrimitiveFloat::FixedBitWidth(const FieldInfo& field, uint32_t& bits) cons
   }
 }
 
+bool CPrimitiveFloat::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ParsePlainFloats(text, length, value.payload.floats, 1);
+}
+
 bool CPrimitiveFloat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   return ParseFloats(lexer, value.payload.floats, 1);
 }
@@ -686,6 +796,10 @@ bool CPrimitiveVec2::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& v
 bool CPrimitiveVec2::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   bits = 2 * 32;
   return true;
+}
+
+bool CPrimitiveVec2::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ParsePlainFloats(text, length, value.payload.floats, 2);
 }
 
 bool CPrimitiveVec2::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -734,6 +848,10 @@ bool CPrimitiveVec3::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
   return bits != 0;  // every other mode fails in ReadValue
 }
 
+bool CPrimitiveVec3::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ParsePlainFloats(text, length, value.payload.floats, 3);
+}
+
 bool CPrimitiveVec3::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   return ParseFloats(lexer, value.payload.floats, 3);
 }
@@ -759,6 +877,10 @@ bool CPrimitiveVec4::ReadValue(BitReader& reader, const FieldInfo&, ValueNode& v
 bool CPrimitiveVec4::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   bits = 4 * 32;
   return true;
+}
+
+bool CPrimitiveVec4::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ParsePlainFloats(text, length, value.payload.floats, 4);
 }
 
 bool CPrimitiveVec4::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -811,6 +933,18 @@ bool CPrimitiveQuat::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
   }
 }
 
+bool CPrimitiveQuat::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  float q[4] = {};
+  if (!ParsePlainFloats(text, length, q, 4)) {
+    return false;
+  }
+  NormaliseParsedQuaternion(q);
+  for (int i = 0; i < 4; ++i) {
+    value.payload.floats[i] = q[i];
+  }
+  return true;
+}
+
 bool CPrimitiveQuat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
   float q[4] = {};
   if (!ParseFloats(lexer, q, 4)) {
@@ -845,6 +979,10 @@ bool CPrimitiveAABBox::ReadValue(BitReader& reader, const FieldInfo&, ValueNode&
 bool CPrimitiveAABBox::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   bits = 6 * 32;
   return true;
+}
+
+bool CPrimitiveAABBox::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ParsePlainFloats(text, length, value.payload.floats, 6);
 }
 
 bool CPrimitiveAABBox::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -912,14 +1050,18 @@ bool CPrimitiveString::SkipValue(BitReader& reader, const FieldInfo&, ValueNode&
 }
 
 bool CPrimitiveString::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  HeapText& text = value.payload.text;
-  const uint32_t length = LexerTextLength(lexer);
+  return ParsePlainText(LexerText(lexer), LexerTextLength(lexer), value);
+}
+
+// Every text is plain: the whole text is the string, unchanged.
+bool CPrimitiveString::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  HeapText& held = value.payload.text;
   if (length == 0) {
-    text.Release();
+    held.Release();
     return true;
   }
-  text.AssignBytes(LexerText(lexer), length);
-  return !text.IsEmptyHandle();
+  held.AssignBytes(text, length);
+  return !held.IsEmptyHandle();
 }
 
 bool CPrimitiveString::FormatValue(CStringBufferA& out, const ValueNode& value, void*,

@@ -80,6 +80,7 @@ class CPrimitive : public CCoreType {
     bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,                 \
                      CStringBufferA& comment) const override;                                   \
     bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const override;                  \
+    bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const override;    \
   }
 
 QVX_PRIMITIVE_CLASS(CPrimitiveBool);
@@ -108,6 +109,7 @@ class CPrimitiveString final : public CPrimitive {
   bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const override;
   bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,
                    CStringBufferA& comment) const override;
+  bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const override;
 };
 
 /// Replaces the text of `out` by the decimal text of `value`, as "%d" prints it.

@@ -448,6 +448,122 @@ TEST(PrimitiveTextTest, PlainNumbersReadAsTheGeneralReaderDoes) {
   EXPECT_EQ(Format(CPointerType, node), "@12");
 }
 
+// A text that ParsePlainText reads is read by ParseValue to the same value; texts of other
+// forms are left to ParseValue. Texts around every plain form: signs, spaces, comments, words,
+// exponents, separators, too many digits, components too few and too many.
+TEST(PrimitiveTextTest, PlainTextsReadAsParseValueReadsThem) {
+  std::vector<std::string> texts = {"",
+                                    "0",
+                                    "-0",
+                                    "+1",
+                                    " 1",
+                                    "1 ",
+                                    "1.5",
+                                    "-1.5E3",
+                                    "1e3",
+                                    "1E500",
+                                    "1E-500",
+                                    "0x10",
+                                    "007",
+                                    "1/*c*/",
+                                    "1//c",
+                                    "'name'",
+                                    "name",
+                                    "@1",
+                                    "@ 1",
+                                    "@-5",
+                                    "@'x'",
+                                    "@",
+                                    "@@1",
+                                    "true",
+                                    "True",
+                                    " true",
+                                    "false ",
+                                    "false",
+                                    "INF",
+                                    "-INF",
+                                    "+INF",
+                                    "NAN",
+                                    "-NAN",
+                                    "INFx",
+                                    "INF1",
+                                    "1,2",
+                                    "1,2,3",
+                                    "1, 2,3",
+                                    "1,2,3,",
+                                    ",1,2",
+                                    "1,,2",
+                                    "-INF,NAN,1",
+                                    "1.,2,3",
+                                    ".5,1,2",
+                                    "1,2,3,4",
+                                    "1,2,3,4,5,6",
+                                    "1,2,3,4,5",
+                                    "0,0,0,0",
+                                    "127",
+                                    "128",
+                                    "-129",
+                                    "32767",
+                                    "-32769",
+                                    "2147483648",
+                                    "-2147483649",
+                                    "4294967296",
+                                    "9999999999999999999",
+                                    "99999999999999999999",
+                                    "18446744073709551615",
+                                    "1.2345678901234567890",
+                                    "0.1,0.2,0.3,0.4,0.5,0.6"};
+  std::mt19937 rng(23);
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    const int components = 1 + static_cast<int>(rng() % 6);
+    for (int k = 0; k < components; ++k) {
+      if (k != 0) text += rng() % 16 == 0 ? ", " : ",";
+      if (rng() % 4 == 0) text += '-';
+      text += std::to_string(rng() % 100000);
+      if (rng() % 2 == 0) {
+        text += '.';
+        text += std::to_string(rng() % 1000000);
+      }
+      if (rng() % 10 == 0) {
+        text += 'E';
+        text += std::to_string(static_cast<int>(rng() % 80) - 40);
+      }
+    }
+    texts.push_back(text);
+  }
+  const CCoreType* const types[] = {&CBoolType,    &CByteType,    &CShortType,
+                                    &CIntType,     &CFloatType,   &CVector2Type,
+                                    &CVector3Type, &CVector4Type, &CQuatType,
+                                    &CHashType,    &CPointerType, &CAxisAlignedBoundingBoxType};
+  uint32_t plain_count = 0;
+  for (const CCoreType* type : types) {
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(testing::Message() << type->name.data << " <" << text << ">");
+      ValueNode plain{};
+      ValueNode parsed{};
+      if (!type->ParsePlainText(text.c_str(), static_cast<uint32_t>(text.size()), plain)) {
+        continue;
+      }
+      ++plain_count;
+      ASSERT_TRUE(Parse(*type, text.c_str(), parsed));
+      ASSERT_EQ(std::memcmp(&plain.payload, &parsed.payload, sizeof plain.payload), 0);
+    }
+  }
+  EXPECT_GT(plain_count, 3000u);
+  for (const std::string& text : {std::string(), std::string("a \"b\" // c"), std::string("x")}) {
+    ValueNode plain{};
+    ValueNode parsed{};
+    ASSERT_TRUE(
+        CStringType.ParsePlainText(text.c_str(), static_cast<uint32_t>(text.size()), plain));
+    ASSERT_TRUE(Parse(CStringType, text.c_str(), parsed));
+    EXPECT_EQ(std::string(plain.payload.text.text != nullptr ? plain.payload.text.text : ""),
+              std::string(parsed.payload.text.text != nullptr ? parsed.payload.text.text : ""));
+    plain.payload.text.Release();
+    parsed.payload.text.Release();
+  }
+}
+
 struct FakeDictionary {
   std::vector<uint32_t> kinds;
   const char* name = nullptr;
@@ -542,6 +658,7 @@ TEST(PrimitiveRoundTripTest, RandomValuesSurviveTheirBitsAndTheirText) {
       {&CIntType, 4},      {&CFloatType, 4},    {&CVector2Type, 8},
       {&CVector3Type, 12}, {&CVector4Type, 16}, {&CQuatType, 16},
       {&CHashType, 4},     {&CPointerType, 4},  {&CAxisAlignedBoundingBoxType, 24}};
+  uint32_t plain_texts = 0;
   for (int round = 0; round < 250; ++round) {
     for (const auto& [type, payload_bytes] : cases) {
       ValueNode in{}, from_bits{}, from_text{};
@@ -573,8 +690,17 @@ TEST(PrimitiveRoundTripTest, RandomValuesSurviveTheirBitsAndTheirText) {
       ASSERT_TRUE(ParseFromQuotedText(*type, text, from_text)) << text;
       ASSERT_EQ(std::memcmp(&in.payload, &from_text.payload, payload_bytes), 0)
           << type->name.data << " " << text;
+      // What gentext writes is mostly the plain form (not for floats whose exponent is beyond
+      // what a double holds exactly), read without the lexer to the same value.
+      ValueNode from_plain{};
+      if (type->ParsePlainText(text.c_str(), static_cast<uint32_t>(text.size()), from_plain)) {
+        ++plain_texts;
+        ASSERT_EQ(std::memcmp(&in.payload, &from_plain.payload, payload_bytes), 0)
+            << type->name.data << " " << text;
+      }
     }
   }
+  EXPECT_GT(plain_texts, 250u * 12 / 2);
   ValueNode nan{}, back{};  // NaNs read back as the quiet NaN of their sign
   nan.payload.floats[0] = FromBits(0x7F800123u);
   nan.payload.floats[1] = FromBits(0xFFBFFFFFu);
