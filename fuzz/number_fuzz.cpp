@@ -3,8 +3,10 @@
 //
 // The first byte picks the check:
 //   even  the rest is a document text: every number token must convert (NumberToDouble) to the
-//         double that strtod gives for the token's own characters, and MatchFloatWord must
-//         match within the text and give an infinity or a NaN;
+//         double that strtod gives for the token's own characters, MatchFloatWord must match
+//         within the text and give an infinity or a NaN, and whenever a primitive type reads
+//         the whole text as a plain value (ParsePlainText), its ParseValue must read it too,
+//         to the same payload;
 //   odd   the rest is a run of 4-byte float bit patterns: the text of each (FormatFloat) must
 //         read back through MatchFloatWord or the lexer to the same bits (a NaN to the quiet
 //         NaN of its sign), and must be printf's "%G" whenever that text reads back too.
@@ -19,6 +21,7 @@
 #include "document/lexer.h"
 #include "fuzz/fuzz_support.h"
 #include "types/float_text.h"
+#include "types/primitive_types.h"
 
 namespace {
 
@@ -69,6 +72,23 @@ void CheckFloatWords(const uint8_t* data, size_t size) {
   }
 }
 
+void CheckPlainTexts(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const CCoreType* const types[] = {&CBoolType,    &CByteType,    &CShortType,
+                                    &CIntType,     &CFloatType,   &CVector2Type,
+                                    &CVector3Type, &CVector4Type, &CQuatType,
+                                    &CHashType,    &CPointerType, &CAxisAlignedBoundingBoxType};
+  for (const CCoreType* type : types) {
+    ValueNode plain{};
+    if (!type->ParsePlainText(text.c_str(), static_cast<uint32_t>(size), plain)) continue;
+    ValueNode parsed{};
+    Lexer lexer;
+    ResetLexerOver(lexer, text.c_str(), static_cast<uint32_t>(size), 0);
+    FuzzCheck(type->ParseValue(lexer, parsed, nullptr));
+    FuzzCheck(std::memcmp(&plain.payload, &parsed.payload, sizeof plain.payload) == 0);
+  }
+}
+
 void CheckFloatText(float value) {
   char text[kFloatTextCapacity];
   const uint32_t length = FormatFloat(value, text);
@@ -104,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] % 2 == 0) {
     CheckNumberTokens(data + 1, size - 1);
     CheckFloatWords(data + 1, size - 1);
+    CheckPlainTexts(data + 1, size - 1);
   } else {
     for (size_t at = 1; at + 4 <= size; at += 4) {
       float value;
