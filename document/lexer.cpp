@@ -15,6 +15,7 @@
 #include <limits>
 #include <system_error>
 
+#include "foundation/inline.h"
 #include "foundation/utf8.h"
 
 #if defined(__SSE2__)
@@ -780,7 +781,7 @@ namespace {
 
 // Whether the `count` bytes at `a` and at `b` are the same. Names are a few bytes long, where
 // the library's compare costs more than the compare: whole words are compared, overlapping.
-bool SameBytes(const char* a, const char* b, uint32_t count) {
+QVX_ALWAYS_INLINE bool SameBytes(const char* a, const char* b, uint32_t count) {
   if (count >= 8) {
     for (uint32_t i = 0; i + 8 < count; i += 8) {
       uint64_t x, y;
