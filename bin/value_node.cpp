@@ -5,6 +5,7 @@
 #include <new>
 
 #include "types/core_type_hashes.h"
+#include "types/primitive_types.h"
 
 ValueNodePool& DefaultValueNodePool() { return ProcessNodePool<ValueNode, kValueNodesPerBlock>(); }
 
@@ -175,16 +176,52 @@ bool DecodeField(DecodeWalk& walk, const FieldInfo& field, ValueNode& parent, co
 
 // Validation with a plan: a run of fixed-width values is stepped over at once when the stream
 // and the budget hold all of it; otherwise its fields are read one by one, so that the walk
-// fails at the very value (and bit) where the decode fails.
+// fails at the very value (and bit) where the decode fails. A string or pointer value takes
+// a node's worth of the budget and the bits that its type's SkipValue would read, and a
+// pointer is noted even when its read fails, as DecodeCoreValue does.
 bool SkipFields(DecodeWalk& walk, ValueNode& parent, const ClassType& class_type,
                 const std::vector<FieldSkipPlans::Step>& steps, const char* path, uint32_t depth) {
+  using StepKind = FieldSkipPlans::StepKind;
   BitReader& reader = walk.reader;
   for (const FieldSkipPlans::Step& step : steps) {
-    if (step.run && !reader.failed && walk.budget.nodes_left >= step.field_count &&
-        reader.RemainingBits() >= step.bits) {
-      walk.budget.nodes_left -= step.field_count;
-      reader.position += static_cast<uint32_t>(step.bits);
-      continue;
+    switch (step.kind) {
+      case StepKind::kRun:
+        if (!reader.failed && walk.budget.nodes_left >= step.field_count &&
+            reader.RemainingBits() >= step.bits) {
+          walk.budget.nodes_left -= step.field_count;
+          reader.position += static_cast<uint32_t>(step.bits);
+          continue;
+        }
+        break;
+      case StepKind::kString:
+        if (walk.budget.nodes_left == 0) {
+          return false;
+        }
+        --walk.budget.nodes_left;
+        // The word only says whether a bit string follows.
+        if (reader.Read(32) != 0) {
+          reader.SkipBitString();
+        }
+        if (reader.failed) {
+          return false;
+        }
+        continue;
+      case StepKind::kPointer: {
+        if (walk.budget.nodes_left == 0) {
+          return false;
+        }
+        --walk.budget.nodes_left;
+        const uint32_t id = reader.Read(32);
+        if (walk.pointers != nullptr) {
+          walk.pointers->AddPointer(id);
+        }
+        if (reader.failed) {
+          return false;
+        }
+        continue;
+      }
+      case StepKind::kField:
+        break;
     }
     for (uint32_t i = step.first_field; i < step.first_field + step.field_count; ++i) {
       if (!DecodeField(walk, class_type.fields[i], parent, path, depth)) {
@@ -468,14 +505,25 @@ const std::vector<FieldSkipPlans::Step>* FieldSkipPlans::Find(const ClassType& c
   try {
     for (uint32_t i = 0; i < class_type.field_count; ++i) {
       const FieldInfo& field = class_type.fields[i];
+      const FieldTypes field_types = types.Find(field.type_hash);
       uint32_t bits = 0;
-      const bool fixed =
-          !field.IsArray() && FixedWidthValues(types.Find(field.type_hash), field, bits);
-      if (fixed && !slot.steps.empty() && slot.steps.back().run) {
+      StepKind kind = StepKind::kField;
+      if (field.IsArray()) {
+        kind = StepKind::kField;
+      } else if (FixedWidthValues(field_types, field, bits)) {
+        kind = StepKind::kRun;
+      } else if (field_types.core == &CStringType && field_types.core_kind == kCStringHash) {
+        kind = StepKind::kString;
+      } else if (field_types.core == &CPointerType && field.type_hash == kCPointerHash &&
+                 field_types.core_kind == kCHashHash) {
+        kind = StepKind::kPointer;
+      }
+      if (kind == StepKind::kRun && !slot.steps.empty() &&
+          slot.steps.back().kind == StepKind::kRun) {
         ++slot.steps.back().field_count;
         slot.steps.back().bits += bits;
       } else {
-        slot.steps.push_back(Step{i, 1, fixed ? bits : 0, fixed});
+        slot.steps.push_back(Step{i, 1, kind == StepKind::kRun ? bits : 0, kind});
       }
     }
   } catch (const std::bad_alloc&) {

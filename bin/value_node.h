@@ -210,15 +210,22 @@ struct PointerLog {
 /// How a validation steps over the fields of each class, worked out once per class for one
 /// registry and core type table (which must outlive it and not change, as for FieldTypeCache).
 /// Consecutive fields whose values all take a fixed number of bits (CCoreType::FixedBitWidth;
-/// never a cPointer, whose values are noted) form one run, stepped over at once; every other
-/// field is read on its own.
+/// never a cPointer, whose values are noted) form one run, stepped over at once. A cString or
+/// cPointer field (not an array) is stepped over by its own bit form, without a type's call;
+/// every other field is read on its own.
 class FieldSkipPlans {
  public:
+  enum class StepKind : uint8_t {
+    kField,    // one field, read as the decode reads it
+    kRun,      // `field_count` fixed-width fields, `bits` in all
+    kString,   // one cString field
+    kPointer,  // one cPointer field
+  };
   struct Step {
     uint32_t first_field;
-    uint32_t field_count;  // 1 unless `run`
-    uint64_t bits;         // of the whole run; 0 unless `run`
-    bool run;
+    uint32_t field_count;  // 1 unless a run
+    uint64_t bits;         // of the whole run; 0 unless a run
+    StepKind kind;
   };
 
   FieldSkipPlans(const TypeRegistry& registry, const CoreTypeTable& core_types)

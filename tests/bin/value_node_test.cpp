@@ -590,14 +590,23 @@ TEST_F(ObjectWalkTest, ValidationWithSkipPlansFailsAndStopsExactlyWhereTheDecode
           const bool decoded = DecodeObjectFields(*object, registry_, core_.table, *class_type,
                                                   decode_reader, &decode_budget, &types);
           ReleaseObject(object);
+          PointerLog skip_pointers;
           const bool skipped =
               ValidateObjectFields(registry_, core_.table, *class_type, skip_reader, &skip_budget,
-                                   &types, nullptr, &plans);
+                                   &types, &skip_pointers, &plans);
           ASSERT_EQ(skipped, decoded);
           whole_objects += decoded && class_type == classes[0] ? 1 : 0;
           ASSERT_EQ(skip_reader.position, decode_reader.position);
           ASSERT_EQ(skip_reader.failed, decode_reader.failed);
           ASSERT_EQ(skip_budget.nodes_left, decode_budget.nodes_left);
+          // The pointers noted are those a validation without plans notes.
+          BitReader plain_reader(bytes.data(), length);
+          DecodeBudget plain_budget{nodes};
+          PointerLog plain_pointers;
+          ASSERT_EQ(ValidateObjectFields(registry_, core_.table, *class_type, plain_reader,
+                                         &plain_budget, &types, &plain_pointers, nullptr),
+                    decoded);
+          ASSERT_EQ(skip_pointers.ids, plain_pointers.ids);
         }
       }
     }
