@@ -143,30 +143,74 @@ constexpr uint32_t kSmallestScaledField = 4;
 constexpr uint32_t kFirstNarrowField = 150 - 53;
 constexpr uint32_t kLastNarrowField = 150 + 57;
 
+// What scaling a float takes from its exponent field alone: k, the denominator and its shift,
+// half a step in units of 1 / denominator, and the scale of NearMidpoint (10 or 100).
 template <typename Word>
-inline ScaledFloat<Word> Scale(uint32_t magnitude_bits) {
-  const uint32_t exponent_field = magnitude_bits >> kMantissaBits;
-  const Word mantissa = (magnitude_bits & kMantissaMask) | (1u << kMantissaBits);
+struct ScaleOfField {
+  Word half_step;
+  Word denominator;
+  uint32_t shift;
+  int32_t exponent;
+  uint32_t near_scale;
+};
+
+template <typename Word>
+constexpr ScaleOfField<Word> ScaleOf(uint32_t exponent_field) {
   const int e = static_cast<int>(exponent_field) - 150;
   const int k = FloorLog10Pow2(e);
   const int g = e - 1 - k;  // half a step is 2^g x 5^-k units
-  ScaledFloat<Word> s;
-  s.exponent = k;
-  Word half_step;  // in units of 1 / denominator
+  ScaleOfField<Word> row{};
+  row.exponent = k;
   if (k <= 0) {
-    half_step = static_cast<Word>(kFivePowers[static_cast<uint32_t>(-k)]) << (g > 0 ? g : 0);
-    s.shift = g < 0 ? static_cast<uint32_t>(-g) : 0;
-    s.denominator = static_cast<Word>(1) << s.shift;
+    row.half_step = static_cast<Word>(kFivePowers[static_cast<uint32_t>(-k)]) << (g > 0 ? g : 0);
+    row.shift = g < 0 ? static_cast<uint32_t>(-g) : 0;
+    row.denominator = static_cast<Word>(1) << row.shift;
   } else {
-    half_step = static_cast<Word>(1) << g;  // g > 0 here
-    s.shift = 0;
-    s.denominator = static_cast<Word>(kFivePowers[static_cast<uint32_t>(k)]);
+    row.half_step = static_cast<Word>(1) << g;  // g > 0 here
+    row.shift = 0;
+    row.denominator = static_cast<Word>(kFivePowers[static_cast<uint32_t>(k)]);
   }
+  // 2^b <= value < 2^(b+1) puts the value and its midpoints in [10^d, 2 x 10^(d+1)) with
+  // d = floor(b log10 2), so 10^(8-d) scales them to 9 or 10 integer digits; that is 10^k
+  // times 10 or 100.
+  const int binary_exponent = static_cast<int>(exponent_field) - 127;
+  row.near_scale = (8 - FloorLog10Pow2(binary_exponent) + k) == 1 ? 10 : 100;
+  return row;
+}
+
+// ScaleOf for every field of the 64-bit range, worked out when the program is built.
+constexpr std::array<ScaleOfField<uint64_t>, kLastNarrowField - kFirstNarrowField + 1>
+    kNarrowScales = [] {
+      std::array<ScaleOfField<uint64_t>, kLastNarrowField - kFirstNarrowField + 1> rows{};
+      for (uint32_t field = kFirstNarrowField; field <= kLastNarrowField; ++field) {
+        rows[field - kFirstNarrowField] = ScaleOf<uint64_t>(field);
+      }
+      return rows;
+    }();
+
+template <typename Word>
+inline ScaledFloat<Word> Scale(uint32_t magnitude_bits, const ScaleOfField<Word>& row) {
+  const Word mantissa = (magnitude_bits & kMantissaMask) | (1u << kMantissaBits);
+  ScaledFloat<Word> s;
+  s.exponent = row.exponent;
+  s.shift = row.shift;
+  s.denominator = row.denominator;
+  const Word half_step = row.half_step;  // in units of 1 / denominator
   const Word lower = (2 * mantissa - 1) * half_step;
   s.center = lower + half_step;
   s.lower = s.Divide(lower);
   s.upper = s.Divide(s.center + half_step);
   return s;
+}
+
+// The scaling of a float of the 64-bit range, from the table.
+inline ScaledFloat<uint64_t> ScaleNarrow(uint32_t magnitude_bits) {
+  return Scale(magnitude_bits,
+               kNarrowScales[(magnitude_bits >> kMantissaBits) - kFirstNarrowField]);
+}
+
+inline ScaledFloat<Wide> ScaleWide(uint32_t magnitude_bits) {
+  return Scale(magnitude_bits, ScaleOf<Wide>(magnitude_bits >> kMantissaBits));
 }
 
 // Scaled by 10^k so that it has 9 or 10 integer digits, a midpoint must stay at least 2^-20
@@ -182,15 +226,11 @@ bool ScaledNearWhole(const ScaledFloat<Word>& s, Word remainder, uint32_t scale)
 }
 
 // True when reading some decimal of at most 9 digits through a double might give another
-// float than reading it straight would, near the normal float with these bits (not a power of
-// two): a midpoint to either neighbour is almost a short decimal.
+// float than reading it straight would, near the normal float scaled as `s` (not a power of
+// two): a midpoint to either neighbour is almost a short decimal. `scale` is the field's
+// near_scale (ScaleOf).
 template <typename Word>
-bool NearMidpoint(const ScaledFloat<Word>& s, uint32_t magnitude_bits) {
-  // 2^b <= value < 2^(b+1) puts the value and its midpoints in [10^d, 2 x 10^(d+1)) with
-  // d = floor(b log10 2), so 10^(8-d) scales them to 9 or 10 integer digits; that is 10^k
-  // times 10 or 100.
-  const int binary_exponent = static_cast<int>(magnitude_bits >> kMantissaBits) - 127;
-  const uint32_t scale = (8 - FloorLog10Pow2(binary_exponent) + s.exponent) == 1 ? 10 : 100;
+bool NearMidpoint(const ScaledFloat<Word>& s, uint32_t scale) {
   return ScaledNearWhole(s, s.lower.remainder, scale) ||
          ScaledNearWhole(s, s.upper.remainder, scale);
 }
@@ -347,9 +387,10 @@ bool ContinuesIdentifier(char c) {
 // Writes the text of a normal float from kSmallestScaledField on, not a power of two, at `p`
 // (after its sign in `out`) and returns the length of `out`.
 template <typename Word>
-uint32_t FormatScaled(float value, uint32_t magnitude_bits, char* p, char* out) {
-  const ScaledFloat<Word> scaled = Scale<Word>(magnitude_bits);
-  if (NearMidpoint(scaled, magnitude_bits)) {
+uint32_t FormatScaled(float value, uint32_t magnitude_bits, const ScaleOfField<Word>& row, char* p,
+                      char* out) {
+  const ScaledFloat<Word> scaled = Scale(magnitude_bits, row);
+  if (NearMidpoint(scaled, row.near_scale)) {
     return FormatBySearch(value, out);
   }
   int32_t exponent = 0;
@@ -388,8 +429,11 @@ uint32_t FormatFloatAt(float value, char* out) {
   if (exponent_field < kSmallestScaledField) {  // zero, subnormals and the smallest normals
     return magnitude_bits == 0 ? CopyWord(negative ? "-0" : "0", out) : FormatBySearch(value, out);
   }
-  return InNarrowRange(exponent_field) ? FormatScaled<uint64_t>(value, magnitude_bits, p, out)
-                                       : FormatScaled<Wide>(value, magnitude_bits, p, out);
+  if (InNarrowRange(exponent_field)) {
+    return FormatScaled(value, magnitude_bits, kNarrowScales[exponent_field - kFirstNarrowField], p,
+                        out);
+  }
+  return FormatScaled(value, magnitude_bits, ScaleOf<Wide>(exponent_field), p, out);
 }
 
 }  // namespace
@@ -408,8 +452,8 @@ uint32_t ShortestFloatDigits(float value, char (&digits)[kFloatDigitsCapacity], 
   }
   const bool even = (magnitude_bits & 1) == 0;
   const DigitText text = InNarrowRange(exponent_field)
-                             ? ShortestDigits(Scale<uint64_t>(magnitude_bits), even, exponent)
-                             : ShortestDigits(Scale<Wide>(magnitude_bits), even, exponent);
+                             ? ShortestDigits(ScaleNarrow(magnitude_bits), even, exponent)
+                             : ShortestDigits(ScaleWide(magnitude_bits), even, exponent);
   StoreWord(digits, text.low);
   digits[8] = static_cast<char>(text.high);
   return text.count;
