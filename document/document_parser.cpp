@@ -219,6 +219,10 @@ class Parser {
   HeapText held_text_ = HeapText::Empty();  // a text block kept from one string value for the next
   std::vector<std::unique_ptr<ByteBuffer>> element_streams_;
   uint32_t array_level_ = 0;
+  // The class of the last object whose header was read token by token, when its name lexes as
+  // one identifier that hashes to the hash it was found by: a header that spells the same
+  // name names the same class, and is read in one step (TakeObjectHeader).
+  const ClassType* header_class_ = nullptr;
 };
 
 bool Parser::DistinctFieldNames(const ClassType& class_type) {
@@ -275,20 +279,32 @@ bool Parser::Fail(const char* format, ...) {
 
 bool Parser::ParseDocument() {
   for (;;) {
-    TokenKind kind = NextToken(lexer_);
-    if (kind == TokenKind::kEof) {
-      return true;
-    }
-    if (kind != TokenKind::kIdentifier) {
-      return Fail("Expected identifier, got %s.", TokenName(kind));
-    }
-    const ClassType* class_type = FindClassType(class_types_, IdentifierHash(lexer_));
-    if (class_type == nullptr) {
-      return Fail("Unknown type: \"%s\".", lexer_.identifier_value.data);
-    }
+    const ClassType* class_type = header_class_;
     uint32_t id = 0;
-    if (!ReadObjectId(id)) {
-      return false;
+    uint64_t number = 0;
+    if (class_type != nullptr &&
+        TakeObjectHeader(lexer_, class_type->name.data, class_type->name.length, number)) {
+      id = static_cast<uint32_t>(number);  // as ReadObjectId takes an integer
+    } else {
+      TokenKind kind = NextToken(lexer_);
+      if (kind == TokenKind::kEof) {
+        return true;
+      }
+      if (kind != TokenKind::kIdentifier) {
+        return Fail("Expected identifier, got %s.", TokenName(kind));
+      }
+      const uint32_t class_hash = IdentifierHash(lexer_);
+      class_type = FindClassType(class_types_, class_hash);
+      if (class_type == nullptr) {
+        return Fail("Unknown type: \"%s\".", lexer_.identifier_value.data);
+      }
+      const bool plain_name =
+          IsPlainIdentifier(class_type->name.data, class_type->name.length) &&
+          NameHash(class_type->name.data, class_type->name.length) == class_hash;
+      header_class_ = plain_name ? class_type : nullptr;
+      if (!ReadObjectId(id)) {
+        return false;
+      }
     }
     if (!Reference(class_type->name_hash)) {
       return Fail("Couldn't set referenced type.");
@@ -306,7 +322,7 @@ bool Parser::ParseDocument() {
     if (!object->IsCompound()) {
       return Fail("Unknown type: \"%s\".", class_type->name.data);
     }
-    kind = NextToken(lexer_);
+    const TokenKind kind = NextToken(lexer_);
     if (kind != TokenKind::kOpenBrace) {
       return Fail("Expected '{', got %s.", TokenName(kind));
     }

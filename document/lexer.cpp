@@ -962,6 +962,44 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
   return Record(lexer, TokenKind::kString);
 }
 
+bool TakeObjectHeader(Lexer& lexer, const char* name, uint32_t length, uint64_t& number) {
+  constexpr uint32_t kMostDigits = 19;  // the most that fit the number's 64 bits
+  const char* const data = LexerText(lexer);
+  const uint32_t text_length = LexerTextLength(lexer);
+  uint32_t at = lexer.position;
+  uint32_t line = lexer.line;
+  if (at != 0) {
+    if (text_length - at < 2 || data[at] != '\r' || data[at + 1] != '\n') {
+      return false;
+    }
+    at += 2;
+    ++line;
+  }
+  // The name, a space, at least one digit and the space after the digits.
+  if (text_length - at < uint64_t{length} + 3 || !SameBytes(data + at, name, length) ||
+      data[at + length] != ' ') {
+    return false;
+  }
+  at += length + 1;
+  const uint32_t digits_start = at;
+  uint64_t value = 0;
+  for (; at < text_length && at - digits_start < kMostDigits &&
+         IsDigit(static_cast<uint8_t>(data[at]));
+       ++at) {
+    value = value * 10 + static_cast<uint32_t>(data[at] - '0');
+  }
+  if (at == digits_start || at >= text_length || data[at] != ' ') {
+    return false;
+  }
+  lexer.position = at;
+  lexer.line = line;
+  lexer.number = NumberToken{};
+  lexer.number.integer_part = value;
+  lexer.current_kind = TokenKind::kNumber;
+  number = value;
+  return true;
+}
+
 bool TakePunctuation(Lexer& lexer, char c) {
   const TokenKind kind = PunctuationKind(c);
   uint32_t line = 0;

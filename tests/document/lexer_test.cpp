@@ -655,4 +655,80 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
   }
 }
 
+// TakeObjectHeader reads a header as gentext writes it exactly as NextToken reads its class
+// name and ID, and reads nothing of any other text. Exact-size copies, as above.
+TEST(LexerTest, TakingAnObjectHeaderIsReadingItsNameAndIdOrNothing) {
+  struct Header {
+    std::string text;
+    uint32_t start;  // where the previous token ended
+    bool taken;
+  };
+  const std::string name = "cWorkloadObject";
+  const Header headers[] = {
+      {"cWorkloadObject 839030271 {", 0, true},
+      {"}\r\ncWorkloadObject 0 {\r\n\tHealth", 1, true},
+      {"}\r\ncWorkloadObject 0042 {", 1, true},
+      {"}\r\ncWorkloadObject 1234567890123456789 {", 1, true},
+      {"}\r\ncWorkloadObject 4294967296 {", 1, true},
+      {"}\r\ncWorkloadObject 12345678901234567890 {", 1, false},
+      {"}\r\ncWorkloadObject 1", 1, false},
+      {"}\r\ncWorkloadObject 1{", 1, false},
+      {"}\r\ncWorkloadObject 1.5 {", 1, false},
+      {"}\r\ncWorkloadObject -1 {", 1, false},
+      {"}\r\ncWorkloadObject  1 {", 1, false},
+      {"}\r\ncWorkloadObject {", 1, false},
+      {"}\r\ncWorkloadObject2 1 {", 1, false},
+      {"}\r\ncworkloadobject 1 {", 1, false},
+      {"}\r\ncWorkloadObjec 1 {", 1, false},
+      {"}\ncWorkloadObject 1 {", 1, false},
+      {"}\r\n\r\ncWorkloadObject 1 {", 1, false},
+      {"} cWorkloadObject 1 {", 1, false},
+      {" cWorkloadObject 1 {", 0, false},
+      {"cWorkloadObject 'x' {", 0, false},
+      {"}\r\n", 1, false},
+      {"}", 1, false},
+      {"", 0, false},
+  };
+  for (const Header& header : headers) {
+    SCOPED_TRACE("<" + header.text + ">");
+    const auto copy = std::make_unique<char[]>(header.text.size() + 1);
+    std::memcpy(copy.get(), header.text.data(), header.text.size());
+    const auto size = static_cast<uint32_t>(header.text.size());
+    Lexer taking;
+    SetLexerText(taking, copy.get(), size);
+    taking.position = header.start;
+    taking.line = 3;
+    taking.identifier_value.Assign("before");
+    uint64_t number = 7;
+    const bool taken =
+        TakeObjectHeader(taking, name.data(), static_cast<uint32_t>(name.size()), number);
+    ASSERT_EQ(taken, header.taken);
+    if (!taken) {
+      EXPECT_EQ(taking.position, header.start);
+      EXPECT_EQ(taking.line, 3u);
+      EXPECT_EQ(taking.current_kind, TokenKind::kNone);
+      continue;
+    }
+    Lexer reading;
+    SetLexerText(reading, copy.get(), size);
+    reading.position = header.start;
+    reading.line = 3;
+    ASSERT_EQ(NextToken(reading), TokenKind::kIdentifier);
+    EXPECT_EQ(std::string(reading.identifier_value.data), name);
+    ASSERT_EQ(NextToken(reading), TokenKind::kNumber);
+    EXPECT_EQ(taking.current_kind, TokenKind::kNumber);
+    EXPECT_EQ(taking.position, reading.position);
+    EXPECT_EQ(taking.line, reading.line);
+    EXPECT_EQ(number, reading.number.integer_part);
+    EXPECT_EQ(taking.number.negative, reading.number.negative);
+    EXPECT_EQ(taking.number.integer_part, reading.number.integer_part);
+    EXPECT_EQ(taking.number.fraction, reading.number.fraction);
+    EXPECT_EQ(taking.number.leading_zeros, reading.number.leading_zeros);
+    EXPECT_EQ(taking.number.exponent, reading.number.exponent);
+    EXPECT_EQ(taking.number.is_float, reading.number.is_float);
+    EXPECT_STREQ(taking.identifier_value.data, "before");
+    EXPECT_FALSE(taking.error);
+  }
+}
+
 }  // namespace
