@@ -98,10 +98,16 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 constexpr bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
+// How the readers below find the end of a text: by its length, or by the byte after it, which
+// is no digit (the NUL after every text that ParsePlainText reads), sparing a compare for every
+// digit. A text read through a lexer may end anywhere, so those readers go by the length.
+enum class TextEnd { kLength, kStopByte };
+
 // The position after the decimal digits from `at` on, with `digits` times ten plus each of them
 // (wrapping around past 19 digits, which the callers refuse anyway).
+template <TextEnd kEnd>
 inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint64_t& digits) {
-  for (; at < length; ++at) {
+  for (; kEnd == TextEnd::kStopByte || at < length; ++at) {
     const uint32_t digit = static_cast<uint32_t>(static_cast<uint8_t>(text[at])) - '0';
     if (digit > 9) {
       break;
@@ -113,6 +119,7 @@ inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint6
 
 // The text from `at` to its end is "-" (optional) and 1 to 19 digits, which a 64-bit integer
 // holds: the lexer would read one number token and then the end.
+template <TextEnd kEnd>
 bool TakePlainIntegerText(const char* text, uint32_t length, uint32_t at, bool& negative,
                           uint64_t& magnitude) {
   negative = at < length && text[at] == '-';
@@ -124,7 +131,7 @@ bool TakePlainIntegerText(const char* text, uint32_t length, uint32_t at, bool& 
     return false;
   }
   uint64_t value = 0;
-  if (TakeDigits(text, length, at, value) != length) {
+  if (TakeDigits<kEnd>(text, length, at, value) != length) {
     return false;
   }
   magnitude = value;
@@ -134,20 +141,21 @@ bool TakePlainIntegerText(const char* text, uint32_t length, uint32_t at, bool& 
 // TakePlainIntegerText for the rest of the lexer's text; moves the position to its end.
 bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
   const uint32_t length = LexerTextLength(lexer);
-  if (!TakePlainIntegerText(LexerText(lexer), length, lexer.position, negative, magnitude)) {
+  if (!TakePlainIntegerText<TextEnd::kLength>(LexerText(lexer), length, lexer.position, negative,
+                                              magnitude)) {
     return false;
   }
   lexer.position = length;
   return true;
 }
 
-// Reads the rest of the lexer's text with the type's ParsePlainText and, when it has that
-// form, moves the position to its end: the first step of ParseValue for the types whose plain
-// form is a whole text. The types are final classes, so the call is a direct one.
-template <typename Type>
-bool TakePlainRest(const Type& type, Lexer& lexer, ValueNode& value) {
+// Reads the rest of the lexer's text with `read_plain` (a plain reader that goes by the length
+// of the text) and, when it has that form, moves the position to its end: the first step of
+// ParseValue for the types whose plain form is a whole text.
+template <typename ReadPlain>
+bool TakePlainRest(Lexer& lexer, ValueNode& value, ReadPlain&& read_plain) {
   const uint32_t length = LexerTextLength(lexer);
-  if (!type.ParsePlainText(LexerText(lexer) + lexer.position, length - lexer.position, value)) {
+  if (!read_plain(LexerText(lexer) + lexer.position, length - lexer.position, value)) {
     return false;
   }
   lexer.position = length;
@@ -168,6 +176,7 @@ constexpr uint32_t kExactDigits = 15;
 // factors are exact doubles, so one multiplication or division rounds the exact value once:
 // the nearest double, as from_chars gives (Clinger's fast path). False, changing nothing, for
 // any other form. On success `end` is just past the number.
+template <TextEnd kEnd>
 bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& end, double& value) {
   const bool negative = at < length && text[at] == '-';
   if (negative) {
@@ -175,7 +184,7 @@ bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& en
   }
   uint64_t digits = 0;
   const uint32_t integer_start = at;
-  at = TakeDigits(text, length, at, digits);
+  at = TakeDigits<kEnd>(text, length, at, digits);
   if (at == integer_start) {
     return false;
   }
@@ -183,7 +192,7 @@ bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& en
   int exponent = 0;
   if (at < length && text[at] == '.') {
     const uint32_t fraction_start = ++at;
-    at = TakeDigits(text, length, at, digits);
+    at = TakeDigits<kEnd>(text, length, at, digits);
     if (at == fraction_start) {
       return false;
     }
@@ -236,10 +245,11 @@ int32_t ClampedInteger(const NumberToken& number, int32_t minimum, int32_t maxim
 }
 
 // The plain integer text from `at` on, clamped.
+template <TextEnd kEnd>
 bool TakePlainClampedInteger(const char* text, uint32_t length, uint32_t at, int32_t minimum,
                              int32_t maximum, int32_t& value) {
   NumberToken plain;
-  if (!TakePlainIntegerText(text, length, at, plain.negative, plain.integer_part)) {
+  if (!TakePlainIntegerText<kEnd>(text, length, at, plain.negative, plain.integer_part)) {
     return false;
   }
   value = ClampedInteger(plain, minimum, maximum);
@@ -249,7 +259,8 @@ bool TakePlainClampedInteger(const char* text, uint32_t length, uint32_t at, int
 // One number, clamped; nothing may follow it.
 bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t& value) {
   const uint32_t length = LexerTextLength(lexer);
-  if (TakePlainClampedInteger(LexerText(lexer), length, lexer.position, minimum, maximum, value)) {
+  if (TakePlainClampedInteger<TextEnd::kLength>(LexerText(lexer), length, lexer.position, minimum,
+                                                maximum, value)) {
     lexer.position = length;
     return true;
   }
@@ -276,7 +287,7 @@ bool ParseFloatComponent(Lexer& lexer, float& value) {
     // A plain number cannot be one of the words, which begin with a letter after the sign.
     uint32_t end = 0;
     double plain = 0.0;
-    if (TakePlainFloat(text, length, position, end, plain)) {
+    if (TakePlainFloat<TextEnd::kLength>(text, length, position, end, plain)) {
       value = static_cast<float>(plain);
       lexer.position = end;
       lexer.line += line_feeds;
@@ -333,6 +344,7 @@ bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
 // nothing else, as gentext writes them. ParseFloats reads such a text to the same components,
 // taking the same steps.
 bool ParsePlainFloats(const char* text, uint32_t length, float* components, uint32_t count) {
+  constexpr TextEnd kEnd = TextEnd::kStopByte;  // a NUL after the text
   uint32_t at = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (i != 0) {
@@ -343,7 +355,7 @@ bool ParsePlainFloats(const char* text, uint32_t length, float* components, uint
     }
     uint32_t end = 0;
     double plain = 0.0;
-    if (TakePlainFloat(text, length, at, end, plain)) {
+    if (TakePlainFloat<kEnd>(text, length, at, end, plain)) {
       components[i] = static_cast<float>(plain);
       at = end;
     } else if (const uint32_t matched =
@@ -455,7 +467,11 @@ bool CPrimitiveBool::ParsePlainText(const char* text, uint32_t length, ValueNode
 }
 
 bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  if (TakePlainRest(*this, lexer, value)) {
+  // The word's compare stays within the text, wherever it ends.
+  const auto read_plain = [this](const char* text, uint32_t length, ValueNode& node) {
+    return ParsePlainText(text, length, node);
+  };
+  if (TakePlainRest(lexer, value, read_plain)) {
     return true;
   }
   const TokenKind kind = NextToken(lexer);
@@ -492,8 +508,9 @@ bool CPrimitiveByte::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
 
 bool CPrimitiveByte::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
   int32_t parsed = 0;
-  if (!TakePlainClampedInteger(text, length, 0, std::numeric_limits<int8_t>::min(),
-                               std::numeric_limits<int8_t>::max(), parsed)) {
+  if (!TakePlainClampedInteger<TextEnd::kStopByte>(text, length, 0,
+                                                   std::numeric_limits<int8_t>::min(),
+                                                   std::numeric_limits<int8_t>::max(), parsed)) {
     return false;
   }
   value.payload.byte = static_cast<int8_t>(parsed);
@@ -536,8 +553,9 @@ bool CPrimitiveShort::FixedBitWidth(const FieldInfo& field, uint32_t& bits) cons
 
 bool CPrimitiveShort::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
   int32_t parsed = 0;
-  if (!TakePlainClampedInteger(text, length, 0, std::numeric_limits<int16_t>::min(),
-                               std::numeric_limits<int16_t>::max(), parsed)) {
+  if (!TakePlainClampedInteger<TextEnd::kStopByte>(text, length, 0,
+                                                   std::numeric_limits<int16_t>::min(),
+                                                   std::numeric_limits<int16_t>::max(), parsed)) {
     return false;
   }
   value.payload.int16 = static_cast<int16_t>(parsed);
@@ -575,10 +593,12 @@ bool CPrimitiveInt::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const 
   return FixedIntegerWidth(field, 32, bits);
 }
 
-bool CPrimitiveInt::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+// The plain cInt text: its low 32 bits with its sign.
+template <TextEnd kEnd>
+bool ReadPlainInt(const char* text, uint32_t length, ValueNode& value) {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (!TakePlainIntegerText(text, length, 0, negative, magnitude)) {
+  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
     return false;
   }
   const uint32_t low = static_cast<uint32_t>(magnitude);
@@ -586,8 +606,12 @@ bool CPrimitiveInt::ParsePlainText(const char* text, uint32_t length, ValueNode&
   return true;
 }
 
+bool CPrimitiveInt::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ReadPlainInt<TextEnd::kStopByte>(text, length, value);
+}
+
 bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  if (TakePlainRest(*this, lexer, value)) {
+  if (TakePlainRest(lexer, value, ReadPlainInt<TextEnd::kLength>)) {
     return true;
   }
   if (NextToken(lexer) != TokenKind::kNumber) {
@@ -623,18 +647,24 @@ bool CPrimitiveUINT32::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveUINT32::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+// The plain text of a hash as a number: its low 32 bits, the sign ignored.
+template <TextEnd kEnd>
+bool ReadPlainHash(const char* text, uint32_t length, ValueNode& value) {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (!TakePlainIntegerText(text, length, 0, negative, magnitude)) {
+  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
     return false;
   }
-  value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
+  value.payload.word = static_cast<uint32_t>(magnitude);
   return true;
 }
 
+bool CPrimitiveUINT32::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return ReadPlainHash<TextEnd::kStopByte>(text, length, value);
+}
+
 bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  if (TakePlainRest(*this, lexer, value)) {
+  if (TakePlainRest(lexer, value, ReadPlainHash<TextEnd::kLength>)) {
     return true;
   }
   uint32_t hash = 0;
@@ -683,7 +713,7 @@ bool CPrimitivePointer::ParsePlainText(const char* text, uint32_t length, ValueN
   bool negative = false;
   uint64_t magnitude = 0;
   if (length == 0 || text[0] != '@' ||
-      !TakePlainIntegerText(text, length, 1, negative, magnitude)) {
+      !TakePlainIntegerText<TextEnd::kStopByte>(text, length, 1, negative, magnitude)) {
     return false;
   }
   value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
