@@ -18,6 +18,7 @@
 #include "foundation/name_hash.h"
 #include "foundation/utf8.h"
 #include "types/core_type_hashes.h"
+#include "types/decimal_digits.h"
 
 namespace {
 
@@ -83,18 +84,8 @@ char* PutTabs(char* at, uint32_t level) {
   return Put(at, kTabs, level);
 }
 
-char* PutDecimal(char* at, uint32_t value) {
-  char digits[10];
-  uint32_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (count != 0) {
-    *at++ = digits[--count];
-  }
-  return at;
-}
+// `at` has room for 10 bytes (the most digits), some of which may be stored past the text.
+char* PutDecimal(char* at, uint32_t value) { return WriteDecimalDigits(at, value); }
 
 [[nodiscard]] QVX_ALWAYS_INLINE bool AppendLine(CStringBufferA& out, uint32_t level,
                                                 const char* text, uint32_t length) {

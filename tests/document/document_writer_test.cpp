@@ -349,6 +349,27 @@ TEST_F(DocumentWriterTest, HeaderNameIsQuotedAndMustHashBackToTheId) {
   EXPECT_EQ(Write(misnamed), "cA 5 {\r\n\tRef = \"@0\" //External object\r\n}\r\n");
 }
 
+// The ID of a header is its decimal text at every length, with or without a name after it.
+TEST_F(DocumentWriterTest, HeaderIdsOfEveryLength) {
+  AddClass(registry_, "cA", {{"Ref", kCPointerHash}});
+  for (uint64_t id = 1; id <= 0xFFFFFFFFu; id = id * 10 + (id % 7)) {
+    for (const uint64_t near : {id - 1, id, id + 1}) {
+      if (near > 0xFFFFFFFFu) continue;
+      Object object("cA", static_cast<uint32_t>(near));
+      Add(*object.node, "Ref", kCPointerHash)->payload.word = 1;
+      EXPECT_EQ(Write(object),
+                "cA " + std::to_string(near) + " {\r\n\tRef = \"@1\" //External object\r\n}\r\n");
+    }
+  }
+  const std::string name = "n";
+  FakeNames names{{{{NameHash(name.c_str()), 0}, name}}};
+  NameResolverScope scope(&FakeNames::Resolve, &names);
+  Object named("cA", NameHash(name.c_str()));
+  Add(*named.node, "Ref", kCPointerHash)->payload.word = 1;
+  EXPECT_EQ(Write(named), "cA /* " + std::to_string(NameHash(name.c_str())) +
+                              " */ 'n' {\r\n\tRef = \"@1\" //External object\r\n}\r\n");
+}
+
 // A name with quotes or backslashes must read back: the document lexer unescapes the string,
 // then the value lexer reads the name from it.
 TEST_F(DocumentWriterTest, NamesNeedingEscapesReadBackToTheirHash) {
