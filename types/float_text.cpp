@@ -42,6 +42,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "foundation/inline.h"
 #include "foundation/string_buffer.h"
 #include "types/decimal_digits.h"
 
@@ -338,7 +339,7 @@ const std::array<ShortText, kLargestExponentField + 1>& PowerOfTwoTexts() {
 // dropped (the shortest digits end in a non-zero digit, so there are none to drop). Whole words
 // are stored up to 16 bytes past the start of the digits and cut off or overwritten afterwards;
 // `p` has room for 24 bytes. Returns the end of the text.
-char* WriteGeneral(char* p, const DigitText& digits, int exponent) {
+QVX_ALWAYS_INLINE char* WriteGeneral(char* p, const DigitText& digits, int exponent) {
   const int count = static_cast<int>(digits.count);
   const Wide all = digits.low | (static_cast<Wide>(digits.high) << 64);
   const int precision = std::max(count, kFewestDigits);
