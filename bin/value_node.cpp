@@ -507,16 +507,16 @@ const std::vector<FieldSkipPlans::Step>* FieldSkipPlans::Find(const ClassType& c
       const FieldInfo& field = class_type.fields[i];
       const FieldTypes field_types = types.Find(field.type_hash);
       uint32_t bits = 0;
-      StepKind kind = StepKind::kField;
-      if (field.IsArray()) {
-        kind = StepKind::kField;
-      } else if (FixedWidthValues(field_types, field, bits)) {
-        kind = StepKind::kRun;
-      } else if (field_types.core == &CStringType && field_types.core_kind == kCStringHash) {
-        kind = StepKind::kString;
-      } else if (field_types.core == &CPointerType && field.type_hash == kCPointerHash &&
-                 field_types.core_kind == kCHashHash) {
-        kind = StepKind::kPointer;
+      StepKind kind = StepKind::kField;  // every array among them
+      if (!field.IsArray()) {
+        if (FixedWidthValues(field_types, field, bits)) {
+          kind = StepKind::kRun;
+        } else if (field_types.core == &CStringType && field_types.core_kind == kCStringHash) {
+          kind = StepKind::kString;
+        } else if (field_types.core == &CPointerType && field.type_hash == kCPointerHash &&
+                   field_types.core_kind == kCHashHash) {
+          kind = StepKind::kPointer;
+        }
       }
       if (kind == StepKind::kRun && !slot.steps.empty() &&
           slot.steps.back().kind == StepKind::kRun) {
