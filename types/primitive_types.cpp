@@ -256,6 +256,19 @@ bool TakePlainClampedInteger(const char* text, uint32_t length, uint32_t at, int
   return true;
 }
 
+// The plain text of a cByte or cShort: an integer clamped to the payload's range.
+template <typename Small>
+bool ReadPlainClamped(const char* text, uint32_t length, Small& payload) {
+  int32_t parsed = 0;
+  if (!TakePlainClampedInteger<TextEnd::kStopByte>(text, length, 0,
+                                                   std::numeric_limits<Small>::min(),
+                                                   std::numeric_limits<Small>::max(), parsed)) {
+    return false;
+  }
+  payload = static_cast<Small>(parsed);
+  return true;
+}
+
 // One number, clamped; nothing may follow it.
 bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t& value) {
   const uint32_t length = LexerTextLength(lexer);
@@ -507,14 +520,7 @@ bool CPrimitiveByte::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
 }
 
 bool CPrimitiveByte::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  int32_t parsed = 0;
-  if (!TakePlainClampedInteger<TextEnd::kStopByte>(text, length, 0,
-                                                   std::numeric_limits<int8_t>::min(),
-                                                   std::numeric_limits<int8_t>::max(), parsed)) {
-    return false;
-  }
-  value.payload.byte = static_cast<int8_t>(parsed);
-  return true;
+  return ReadPlainClamped(text, length, value.payload.byte);
 }
 
 bool CPrimitiveByte::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -552,14 +558,7 @@ bool CPrimitiveShort::FixedBitWidth(const FieldInfo& field, uint32_t& bits) cons
 }
 
 bool CPrimitiveShort::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  int32_t parsed = 0;
-  if (!TakePlainClampedInteger<TextEnd::kStopByte>(text, length, 0,
-                                                   std::numeric_limits<int16_t>::min(),
-                                                   std::numeric_limits<int16_t>::max(), parsed)) {
-    return false;
-  }
-  value.payload.int16 = static_cast<int16_t>(parsed);
-  return true;
+  return ReadPlainClamped(text, length, value.payload.int16);
 }
 
 bool CPrimitiveShort::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
