@@ -963,7 +963,6 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
 }
 
 bool TakeObjectHeader(Lexer& lexer, const char* name, uint32_t length, uint64_t& number) {
-  constexpr uint32_t kMostDigits = 19;  // the most that fit the number's 64 bits
   const char* const data = LexerText(lexer);
   const uint32_t text_length = LexerTextLength(lexer);
   uint32_t at = lexer.position;
@@ -981,17 +980,14 @@ bool TakeObjectHeader(Lexer& lexer, const char* name, uint32_t length, uint64_t&
     return false;
   }
   at += length + 1;
-  const uint32_t digits_start = at;
+  // The digits as the number token reads them: a value beyond 64 bits is no number.
+  uint32_t end = at;
   uint64_t value = 0;
-  for (; at < text_length && at - digits_start < kMostDigits &&
-         IsDigit(static_cast<uint8_t>(data[at]));
-       ++at) {
-    value = value * 10 + static_cast<uint32_t>(data[at] - '0');
-  }
-  if (at == digits_start || at >= text_length || data[at] != ' ') {
+  if (!ReadDigits(data, text_length, end, value) || end == at || end >= text_length ||
+      data[end] != ' ') {
     return false;
   }
-  lexer.position = at;
+  lexer.position = end;
   lexer.line = line;
   lexer.number = NumberToken{};
   lexer.number.integer_part = value;

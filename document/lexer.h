@@ -146,8 +146,8 @@ bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length);
 TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
 /// Reads the first two tokens of an object's header line as gentext writes it, from the end
 /// of the token before it: CR LF (nothing at the start of the text), the class name spelled
-/// exactly (`length` bytes, for which IsPlainIdentifier holds) and one space, then 1 to 19
-/// decimal digits and a space. Returns true with the digits' value in `number`, and position,
+/// exactly (`length` bytes, for which IsPlainIdentifier holds) and one space, then decimal
+/// digits whose value fits in 64 bits and a space. Returns true with the digits' value in `number`, and position,
 /// line, current kind and number as NextToken leaves them after reading the name and the
 /// number (identifier_value keeps its text: the caller knows the name). Any other text reads
 /// nothing and gives false; the caller then reads it token by token.
