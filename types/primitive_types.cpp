@@ -417,6 +417,42 @@ bool AppendResolvedName(CStringBufferA& out, const NameResolver& resolver, uint3
   return true;
 }
 
+// The plain cBool text: just the word, no token needs reading. The compare stays within the
+// text, wherever it ends.
+bool ReadPlainBool(const char* text, uint32_t length, ValueNode& value) {
+  if ((length == 4 && std::memcmp(text, "true", 4) == 0) ||
+      (length == 5 && std::memcmp(text, "false", 5) == 0)) {
+    value.payload.boolean = length == 4 ? 1 : 0;
+    return true;
+  }
+  return false;
+}
+
+// The plain cInt text: its low 32 bits with its sign.
+template <TextEnd kEnd>
+bool ReadPlainInt(const char* text, uint32_t length, ValueNode& value) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
+    return false;
+  }
+  const uint32_t low = static_cast<uint32_t>(magnitude);
+  value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
+  return true;
+}
+
+// The plain text of a hash as a number: its low 32 bits, the sign ignored.
+template <TextEnd kEnd>
+bool ReadPlainHash(const char* text, uint32_t length, ValueNode& value) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
+    return false;
+  }
+  value.payload.word = static_cast<uint32_t>(magnitude);
+  return true;
+}
+
 }  // namespace
 
 namespace {
@@ -470,21 +506,11 @@ bool CPrimitiveBool::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
 }
 
 bool CPrimitiveBool::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  // Just the word: no token needs reading.
-  if ((length == 4 && std::memcmp(text, "true", 4) == 0) ||
-      (length == 5 && std::memcmp(text, "false", 5) == 0)) {
-    value.payload.boolean = length == 4 ? 1 : 0;
-    return true;
-  }
-  return false;
+  return ReadPlainBool(text, length, value);
 }
 
 bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  // The word's compare stays within the text, wherever it ends.
-  const auto read_plain = [this](const char* text, uint32_t length, ValueNode& node) {
-    return ParsePlainText(text, length, node);
-  };
-  if (TakePlainRest(lexer, value, read_plain)) {
+  if (TakePlainRest(lexer, value, ReadPlainBool)) {
     return true;
   }
   const TokenKind kind = NextToken(lexer);
@@ -592,19 +618,6 @@ bool CPrimitiveInt::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const 
   return FixedIntegerWidth(field, 32, bits);
 }
 
-// The plain cInt text: its low 32 bits with its sign.
-template <TextEnd kEnd>
-bool ReadPlainInt(const char* text, uint32_t length, ValueNode& value) {
-  bool negative = false;
-  uint64_t magnitude = 0;
-  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
-    return false;
-  }
-  const uint32_t low = static_cast<uint32_t>(magnitude);
-  value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
-  return true;
-}
-
 bool CPrimitiveInt::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
   return ReadPlainInt<TextEnd::kStopByte>(text, length, value);
 }
@@ -643,18 +656,6 @@ bool CPrimitiveUINT32::ReadValue(BitReader& reader, const FieldInfo&, ValueNode&
 
 bool CPrimitiveUINT32::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   bits = 32;
-  return true;
-}
-
-// The plain text of a hash as a number: its low 32 bits, the sign ignored.
-template <TextEnd kEnd>
-bool ReadPlainHash(const char* text, uint32_t length, ValueNode& value) {
-  bool negative = false;
-  uint64_t magnitude = 0;
-  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
-    return false;
-  }
-  value.payload.word = static_cast<uint32_t>(magnitude);
   return true;
 }
 
