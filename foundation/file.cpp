@@ -350,6 +350,7 @@ bool QueryFileSize(FileHandle file, uint64_t& size) {
 
 bool OutputFile::Open(const char* path) {
   Abandon();
+  replaces_ = false;
   if (path == nullptr || path[0] == '\0') {
     return false;
   }
@@ -364,6 +365,7 @@ bool OutputFile::Open(const char* path) {
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
     return false;
   }
+  replaces_ = attributes != INVALID_FILE_ATTRIBUTES;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (uint32_t attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     MakeTempPath(path, GetCurrentProcessId(), temp_);
@@ -391,7 +393,9 @@ bool OutputFile::Commit() {
   if (direct_) {
     return CloseHandle(file) != 0;
   }
-  bool ok = FlushFileBuffers(file) != 0;
+  // A target that appeared since Open is replaced as well, and gets the same care.
+  const bool replaces = replaces_ || GetFileAttributesA(target_.data) != INVALID_FILE_ATTRIBUTES;
+  bool ok = !replaces || FlushFileBuffers(file) != 0;
   if (!CloseHandle(file)) {
     ok = false;
   }
@@ -519,9 +523,9 @@ bool CollectEntries(const std::string& prefix, std::vector<std::string>& files,
   return true;
 }
 
-// The data must be on disk before the rename makes it visible, or a crash could leave an
-// empty target. File systems without fsync report EINVAL or ENOTSUP; nothing more can be done
-// there.
+// The data must be on disk before a rename over an existing file makes it visible, or a crash
+// could leave an empty file where the old content was. File systems without fsync report
+// EINVAL or ENOTSUP; nothing more can be done there.
 bool SyncFile(int fd) {
   return fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
 }
@@ -612,6 +616,7 @@ bool OutputFile::Open(const char* path) {
     return false;
   }
   target_.Assign(path);
+  replaces_ = false;
   bool keep_mode = false;
   mode_t mode = 0;
   struct stat existing;
@@ -632,6 +637,7 @@ bool OutputFile::Open(const char* path) {
       return false;
     }
     keep_mode = true;
+    replaces_ = true;
     mode = existing.st_mode & 07777;
     struct stat link;
     if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
@@ -674,7 +680,10 @@ bool OutputFile::Commit() {
   if (direct_) {
     return close(fd) == 0;
   }
-  bool ok = SyncFile(fd);
+  // A target that appeared since Open is replaced as well, and gets the same care.
+  struct stat existing;
+  const bool replaces = replaces_ || stat(target_.data, &existing) == 0;
+  bool ok = !replaces || SyncFile(fd);
   if (close(fd) != 0) {
     ok = false;
   }
@@ -691,7 +700,7 @@ void OutputFile::StartWriteback() {
 #if defined(SYNC_FILE_RANGE_WRITE)
   // The step: big enough for few, long writes to the disk; small enough to keep it busy.
   constexpr uint64_t kWritebackStep = uint64_t{16} << 20;
-  if (!direct_ && written_ - flushed_ >= kWritebackStep) {
+  if (!direct_ && replaces_ && written_ - flushed_ >= kWritebackStep) {
     // Only a start: the call does not wait for the disk, and a failure here changes nothing
     // (Commit's flush still writes and checks everything).
     (void)sync_file_range(ToDescriptor(handle_), static_cast<off_t>(flushed_),

@@ -92,9 +92,16 @@ class FileContent {
 
 /// One output file written in pieces, with the guarantees of WriteWholeBytes (below): Open
 /// prepares a temporary file in the target's folder (or opens a device or pipe target
-/// directly), Write appends to it, and Commit makes the content durable and renames it over
-/// the target. The target is untouched until Commit succeeds; a failed Write or Commit, an
-/// Abandon, or destruction before Commit removes the temporary file.
+/// directly), Write appends to it, and Commit renames it over the target. The target is
+/// untouched until Commit succeeds; a failed Write or Commit, an Abandon, or destruction before
+/// Commit removes the temporary file.
+///
+/// When the rename replaces an existing file, Commit first waits until the new content is on
+/// the disk: a crash soon after could otherwise leave an empty file where the old content was.
+/// A new file is not waited for: there is nothing a crash could take from the user there (at
+/// worst the new file is incomplete, as after any interrupted write), and for a large file the
+/// wait is long (for a text of 170 MB, 0.1 to 0.16 s on a local disk, a third of the time of
+/// converting it).
 class OutputFile {
  public:
   OutputFile() = default;
@@ -107,21 +114,26 @@ class OutputFile {
   /// Appends `count` bytes. False when the file is not open or any byte could not be
   /// written; the file is then abandoned.
   [[nodiscard]] bool Write(const void* bytes, size_t count);
-  /// Finishes the file: flushed to the disk and renamed over the target. False, with the
-  /// temporary file removed and the target as it was, on any failure or when not open.
+  /// Finishes the file: renamed over the target, after it is flushed to the disk when that
+  /// replaces an existing file. False, with the temporary file removed and the target as it
+  /// was, on any failure or when not open.
   [[nodiscard]] bool Commit();
   /// Closes and removes the temporary file, if any; the target stays as it was.
   void Abandon();
   /// True between a successful Open and the end of the file (Commit, Abandon or a failure).
   [[nodiscard]] bool IsOpen() const { return handle_ != kInvalidFile; }
+  /// True while open when the target existed at Open: Commit will flush before it renames.
+  [[nodiscard]] bool ReplacesTarget() const { return IsOpen() && replaces_; }
 
  private:
   // Asks the system to start writing what has been written so far to the disk, in steps of
-  // several MiB, so that Commit's flush waits only for the last of it.
+  // several MiB, so that Commit's flush waits only for the last of it. Only for a file that
+  // will be flushed.
   void StartWriteback();
 
   FileHandle handle_ = kInvalidFile;
   bool direct_ = false;         // a device or pipe, written in place
+  bool replaces_ = false;       // the target existed at Open
   uint64_t written_ = 0;        // bytes written so far
   uint64_t flushed_ = 0;        // bytes whose writeback to the disk has been started
   TStringBufferA<260> temp_;    // the temporary file while open

@@ -352,6 +352,7 @@ TEST_F(FileTest, OutputFileJoinsItsPiecesAndReplacesTheTargetOnlyOnCommit) {
   OutputFile file;
   ASSERT_TRUE(file.Open(At("out.bin").c_str()));
   EXPECT_TRUE(file.IsOpen());
+  EXPECT_TRUE(file.ReplacesTarget());  // flushed before the rename
   EXPECT_TRUE(file.Write("abc", 3));
   EXPECT_TRUE(file.Write(nullptr, 0));
   EXPECT_TRUE(file.Write(big.data(), big.size()));
@@ -364,7 +365,28 @@ TEST_F(FileTest, OutputFileJoinsItsPiecesAndReplacesTheTargetOnlyOnCommit) {
   // A finished file takes nothing more.
   EXPECT_FALSE(file.Write("x", 1));
   EXPECT_FALSE(file.Commit());
+  EXPECT_FALSE(file.ReplacesTarget());
   EXPECT_TRUE(Get("out.bin") == "abc" + big);
+}
+
+// A new target is renamed into place without waiting for the disk; one that appears while the
+// file is written is replaced all the same, whole.
+TEST_F(FileTest, AnOutputFileMakesANewTargetOrReplacesOneThatAppeared) {
+  OutputFile file;
+  ASSERT_TRUE(file.Open(At("new.bin").c_str()));
+  EXPECT_FALSE(file.ReplacesTarget());
+  ASSERT_TRUE(file.Write("fresh", 5));
+  EXPECT_EQ(Entries().size(), 1u);  // only the temporary file
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(Get("new.bin"), "fresh");
+
+  ASSERT_TRUE(file.Open(At("late.bin").c_str()));
+  EXPECT_FALSE(file.ReplacesTarget());
+  ASSERT_TRUE(file.Write("second", 6));
+  Put("late.bin", "written meanwhile");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(Get("late.bin"), "second");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"late.bin", "new.bin"}));
 }
 
 // A file of many pieces is handed to the disk a part at a time while it is written (every
