@@ -148,7 +148,8 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   }
   TypePatch(registry, TypePatchDirection::kToStringHash);
 
-  SetLexerText(lexer, reinterpret_cast<const char*>(document.data), document.size);
+  SetLexerText(lexer, reinterpret_cast<const char*>(document.data), document.size,
+               document.nul_after);
   std::printf("Parsing document...\n");
   Lexer value_lexer;
   ReferencedTypeSet referenced_types;

@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "foundation/inline.h"
 #include "foundation/name_hash.h"
 #include "types/core_type_hashes.h"
 #include "types/enum_types.h"
@@ -85,6 +86,12 @@ struct FieldFacts {
   // The field's name lexes as one identifier and hashes to its name hash (a library may have
   // either otherwise), so the name as written finds the field: TakeIdentifier may look for it.
   bool plain_name;
+  // The field's type is a core type that reads its plain form where it stands
+  // (ReadPlainPrefix) into a node of its own kind: a line of one value (an array's element)
+  // may be encoded without copying the value's text.
+  bool plain_prefix;
+  // So may the field's own line: plain_prefix, plain_name and no array.
+  bool in_place;
 };
 
 // Slots of the field lookup cache (direct-mapped by the field's address).
@@ -167,9 +174,21 @@ class Parser {
   bool EncodeFieldValue(const FieldInfo& field, FieldFacts& types, TokenKind kind, uint32_t depth,
                         BitWriter& out);
   bool EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out);
+  // What EncodeInPlace did with a line.
+  enum class InPlace { kWritten, kNotPlain, kFailed };
+  // Encodes the value of a field's line (facts.in_place) whose string starts at `start`, where
+  // it stands in the text, when it has the plain form; the line is then read. kNotPlain leaves
+  // everything as it was, for the line to be read token by token.
+  InPlace EncodeInPlace(const FieldInfo& field, FieldFacts& facts, uint32_t start, BitWriter& out);
   bool EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out);
-  bool EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
+  // The elements from the first on: its token `kind`, or (`start` not 0) its string's start
+  // as LineStringStart found it, with the line not yet read.
+  bool EncodeElements(const FieldInfo& field, FieldFacts& facts, TokenKind kind, uint32_t start,
                       uint32_t depth, BitWriter& elements, uint32_t& count);
+  // LineStringStart for the line of an element of core type, when its type reads in place.
+  uint32_t ElementStringStart(const FieldFacts& facts, uint32_t depth) {
+    return facts.plain_prefix ? LineStringStart(lexer_, depth + 2, nullptr, 0) : 0;
+  }
   // NextToken, for a token that gentext writes first on its line with `tabs` TABs (or else
   // `other_tabs`) before it: such a line is taken in one step.
   TokenKind NextLineToken(uint32_t tabs, uint32_t other_tabs);
@@ -262,6 +281,9 @@ FieldFacts& Parser::TypesOf(const FieldInfo& field) {
     slot.referenced = false;
     slot.plain_name = NameHash(field.name.data, field.name.length) == field.name_hash &&
                       IsPlainIdentifier(field.name.data, field.name.length);
+    slot.plain_prefix = slot.core != nullptr && slot.core_kind != kCompoundKind &&
+                        slot.core_kind != kCStringHash && slot.core->HasPlainPrefix();
+    slot.in_place = slot.plain_prefix && slot.plain_name && !field.IsArray();
   }
   return slot;
 }
@@ -633,6 +655,17 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
     // in one step, up to the value's first token, with the tokens that the steps below read.
     FieldFacts& types = TypesOf(field);
     const bool plain_name = types.plain_name;
+    if (types.in_place) {
+      const uint32_t start = LineStringStart(lexer_, depth + 1, field.name.data, field.name.length);
+      const InPlace done =
+          start != 0 ? EncodeInPlace(field, types, start, out) : InPlace::kNotPlain;
+      if (done == InPlace::kWritten) {
+        continue;
+      }
+      if (done == InPlace::kFailed) {
+        return false;
+      }
+    }
     TokenKind kind = plain_name
                          ? TakeLineToken(lexer_, depth + 1, field.name.data, field.name.length)
                          : TokenKind::kNone;
@@ -700,6 +733,26 @@ bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, Bi
   return written;
 }
 
+QVX_ALWAYS_INLINE Parser::InPlace Parser::EncodeInPlace(const FieldInfo& field, FieldFacts& facts,
+                                                        uint32_t start, BitWriter& out) {
+  ValueNode& value = scratch_;
+  InitPrimitive(value, field.type_hash, facts.core_kind);
+  // The text goes on to a NUL at the latest, where the reader stops. A plain text holds no
+  // quote, escape, line feed or byte from 0x80, so a quote right after it closes the string.
+  const char* const text = LexerText(lexer_) + start;
+  const uint32_t length = facts.core->ReadPlainPrefix(text, value);
+  if (length == 0 || text[length] != '"') {
+    return InPlace::kNotPlain;
+  }
+  // As EncodeFieldValue and EncodeValueText go on with a string token.
+  if (!(facts.builtin || ReferenceFieldType(facts)) || value.kind != facts.core_kind ||
+      !facts.core->WriteValue(out, field, value)) {
+    return InPlace::kFailed;
+  }
+  TakeLineString(lexer_, start + length);
+  return InPlace::kWritten;
+}
+
 TokenKind Parser::NextLineToken(uint32_t tabs, uint32_t other_tabs) {
   TokenKind kind = TakeLineToken(lexer_, tabs, nullptr, 0);
   if (kind == TokenKind::kNone && other_tabs != tabs) {
@@ -709,12 +762,13 @@ TokenKind Parser::NextLineToken(uint32_t tabs, uint32_t other_tabs) {
 }
 
 bool Parser::EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out) {
-  const TokenKind kind = NextElementToken(depth);
+  FieldFacts& types = TypesOf(field);
+  const uint32_t start = ElementStringStart(types, depth);
+  const TokenKind kind = start != 0 ? TokenKind::kString : NextElementToken(depth);
   if (kind == TokenKind::kCloseBracket) {
     out.WriteVarUInt(0);
     return !out.failed;
   }
-  FieldFacts& types = TypesOf(field);
   if (!types.builtin && !ReferenceFieldType(types)) {
     return false;
   }
@@ -730,7 +784,8 @@ bool Parser::EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out)
   BitWriter elements(stream);
   uint32_t count = 0;
   ++array_level_;
-  bool written = EncodeElements(field, types, kind, depth, elements, count) && !elements.failed;
+  bool written =
+      EncodeElements(field, types, kind, start, depth, elements, count) && !elements.failed;
   --array_level_;
   if (written) {
     out.WriteVarUInt(count);
@@ -744,20 +799,34 @@ bool Parser::EncodeArray(const FieldInfo& field, uint32_t depth, BitWriter& out)
   return written;
 }
 
-bool Parser::EncodeElements(const FieldInfo& field, const FieldFacts& facts, TokenKind kind,
-                            uint32_t depth, BitWriter& elements, uint32_t& count) {
+bool Parser::EncodeElements(const FieldInfo& field, FieldFacts& facts, TokenKind kind,
+                            uint32_t start, uint32_t depth, BitWriter& elements, uint32_t& count) {
   const uint32_t limit = static_cast<uint32_t>(field.array_size);
   if (facts.core != nullptr) {
     for (;;) {
+      if (limit != kUnlimitedArray && count >= limit) {
+        return false;
+      }
+      InPlace done = InPlace::kNotPlain;
+      if (start != 0) {
+        done = EncodeInPlace(field, facts, start, elements);
+        if (done == InPlace::kNotPlain) {
+          kind = NextElementToken(depth);  // the line read token by token after all
+        }
+      }
       // An identifier starts an inline object.
-      if (kind != TokenKind::kString || (limit != kUnlimitedArray && count >= limit) ||
-          !EncodeValueText(field, facts, elements)) {
+      if (done == InPlace::kFailed ||
+          (done == InPlace::kNotPlain &&
+           (kind != TokenKind::kString || !EncodeValueText(field, facts, elements)))) {
         return false;
       }
       ++count;
-      kind = NextElementToken(depth);
-      if (kind == TokenKind::kCloseBracket) {
-        return true;
+      start = ElementStringStart(facts, depth);
+      if (start == 0) {
+        kind = NextElementToken(depth);
+        if (kind == TokenKind::kCloseBracket) {
+          return true;
+        }
       }
     }
   }

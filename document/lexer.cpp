@@ -691,14 +691,15 @@ void ResetLexer(Lexer& lexer) {
   lexer.error = false;
 }
 
-void SetLexerText(Lexer& lexer, const char* text, uint32_t length) {
+void SetLexerText(Lexer& lexer, const char* text, uint32_t length, bool nul_after) {
   lexer.text = text != nullptr ? text : "";
   lexer.text_length = text != nullptr ? length : 0;
+  lexer.nul_after_text = text == nullptr || nul_after;
   ResetLexer(lexer);
 }
 
 void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line) {
-  SetLexerText(lexer, text, length);
+  SetLexerText(lexer, text, length, true);
   lexer.line = line;
 }
 
@@ -868,7 +869,13 @@ bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length) {
   return true;
 }
 
-TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
+namespace {
+
+// The offset of the first byte of a line's token, for a line as TakeLineToken takes it (CR LF,
+// the TABs, the name and " = ", from the end of the token before it or of a trailing comment
+// of plain ASCII); 0 (never such an offset) for any other line. At least one byte follows.
+QVX_ALWAYS_INLINE uint32_t LineTokenStart(Lexer& lexer, uint32_t tabs, const char* name,
+                                          uint32_t length) {
   const char* const data = LexerText(lexer);
   const uint32_t text_length = LexerTextLength(lexer);
   const uint32_t first = lexer.position;
@@ -886,25 +893,52 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
     const uint32_t line_feed = lexer.position;
     lexer.position = first;
     if (line_feed >= text_length || data[line_feed] != '\n') {
-      return TokenKind::kNone;
+      return 0;
     }
     start = line_feed - 1;  // checked for the CR below
   }
   // CR LF, the TABs, then the name and " = " (or nothing), and the token's first byte.
   const uint64_t prefix = uint64_t{2} + tabs + (length != 0 ? uint64_t{length} + 3 : 0);
   if (uint64_t{text_length} - start < prefix + 1) {
-    return TokenKind::kNone;
+    return 0;
   }
   if (!LineStartsWith(data + start, tabs, text_length - start)) {
-    return TokenKind::kNone;
+    return 0;
   }
   uint32_t at = start + 2 + tabs;
   if (length != 0) {
     // The byte after the name is a space, so the identifier ends with the name.
     if (!SameBytes(data + at, name, length) || std::memcmp(data + at + length, " = ", 3) != 0) {
-      return TokenKind::kNone;
+      return 0;
     }
     at += length + 3;
+  }
+  return at;
+}
+
+}  // namespace
+
+uint32_t LineStringStart(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
+  if (!lexer.nul_after_text) {
+    return 0;
+  }
+  const uint32_t at = LineTokenStart(lexer, tabs, name, length);
+  return at != 0 && LexerText(lexer)[at] == '"' ? at + 1 : 0;
+}
+
+void TakeLineString(Lexer& lexer, uint32_t closing_quote) {
+  lexer.position = closing_quote + 1;
+  ++lexer.line;  // the line feed of the CR LF
+  lexer.current_kind = TokenKind::kString;
+}
+
+TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length) {
+  const char* const data = LexerText(lexer);
+  const uint32_t text_length = LexerTextLength(lexer);
+  const uint32_t first = lexer.position;
+  const uint32_t at = LineTokenStart(lexer, tabs, name, length);
+  if (at == 0) {
+    return TokenKind::kNone;
   }
   switch (data[at]) {
     case '{':

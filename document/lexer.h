@@ -83,6 +83,7 @@ class Lexer {
   CStringBufferA source;                 // the whole text; `length` bytes are read
   const char* text = nullptr;            // a text read in place instead of source (SetLexerText)
   uint32_t text_length = 0;              // its length in bytes
+  bool nul_after_text = false;           // text[text_length] is a NUL that may be read
   TStringBufferA<128> string_value;      // text of the last kString token
   TStringBufferA<128> identifier_value;  // text of the last identifier or extended identifier
   TStringBufferA<128> scratch;           // message formatting
@@ -111,8 +112,9 @@ void ResetLexer(Lexer& lexer);
 
 /// ResetLexer, with `length` bytes of `text` read in place instead of `source` from now on:
 /// how a whole document is read without a copy. The text must stay unchanged and alive while
-/// the lexer reads it (a null text reads as empty).
-void SetLexerText(Lexer& lexer, const char* text, uint32_t length);
+/// the lexer reads it (a null text reads as empty). `nul_after` tells that a NUL follows it,
+/// which lets LineStringStart's callers read a value where it stands.
+void SetLexerText(Lexer& lexer, const char* text, uint32_t length, bool nul_after = false);
 
 /// SetLexerText over `text`, with the line set to `line`: how a value's text is handed to the
 /// value lexer. The text (typically the document lexer's string_value) must stay unchanged
@@ -144,12 +146,23 @@ bool TakeIdentifier(Lexer& lexer, const char* name, uint32_t length);
 /// (identifier_value keeps its text). Any other line reads nothing and gives kNone; the caller
 /// then reads it token by token.
 TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
+/// For a line that TakeLineToken would take with a string as its token (and `name` as for it):
+/// the offset of the string's first byte, just after the opening quote. Reads nothing, and
+/// gives 0 (never such an offset) for any other line and when the text has no NUL after it
+/// (nul_after_text): the caller may read the string's bytes up to any byte it stops at,
+/// knowing that the NUL ends the text. TakeLineString then completes the line.
+uint32_t LineStringStart(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
+/// Reads the line whose string LineStringStart found, when that string ends at the double quote
+/// at `closing_quote` with no escape, line feed, NUL or byte from 0x80 before it: position,
+/// line and current kind then are those TakeLineToken leaves, but string_value keeps its text
+/// (the caller has read the string where it stands).
+void TakeLineString(Lexer& lexer, uint32_t closing_quote);
 /// Reads the first two tokens of an object's header line as gentext writes it, from the end
 /// of the token before it: CR LF (nothing at the start of the text), the class name spelled
 /// exactly (`length` bytes, for which IsPlainIdentifier holds) and one space, then decimal
-/// digits whose value fits in 64 bits and a space. Returns true with the digits' value in `number`, and position,
-/// line, current kind and number as NextToken leaves them after reading the name and the
-/// number (identifier_value keeps its text: the caller knows the name). Any other text reads
+/// digits whose value fits in 64 bits and a space. Returns true with the digits' value in `number`,
+/// and position, line, current kind and number as NextToken leaves them after reading the name and
+/// the number (identifier_value keeps its text: the caller knows the name). Any other text reads
 /// nothing and gives false; the caller then reads it token by token.
 bool TakeObjectHeader(Lexer& lexer, const char* name, uint32_t length, uint64_t& number);
 /// Reads the next token when it is the punctuation `c` (one of { } [ ] = , @ #) and only

@@ -78,9 +78,19 @@ void CheckPlainTexts(const uint8_t* data, size_t size) {
                                     &CIntType,     &CFloatType,   &CVector2Type,
                                     &CVector3Type, &CVector4Type, &CQuatType,
                                     &CHashType,    &CPointerType, &CAxisAlignedBoundingBoxType};
+  // The text as it stands in a document line: followed by its closing quote.
+  const std::string quoted = text + "\"\r\n";
   for (const CCoreType* type : types) {
     ValueNode plain{};
-    if (!type->ParsePlainText(text.c_str(), static_cast<uint32_t>(size), plain)) continue;
+    const bool taken = type->ParsePlainText(text.c_str(), static_cast<uint32_t>(size), plain);
+    ValueNode in_place{};
+    const uint32_t read = type->ReadPlainPrefix(quoted.c_str(), in_place);
+    FuzzCheck(read <= size);
+    if (text.find('"') == std::string::npos && text.find('\0') == std::string::npos) {
+      FuzzCheck((read != 0 && quoted[read] == '"') == taken);
+    }
+    if (!taken) continue;
+    FuzzCheck(std::memcmp(&plain.payload, &in_place.payload, sizeof plain.payload) == 0);
     ValueNode parsed{};
     Lexer lexer;
     ResetLexerOver(lexer, text.c_str(), static_cast<uint32_t>(size), 0);

@@ -36,7 +36,13 @@ bool CCoreType::FixedBitWidth(const FieldInfo&, uint32_t&) const { return false;
 
 bool CCoreType::ParseValue(Lexer&, ValueNode&, void*) const { return false; }
 
-bool CCoreType::ParsePlainText(const char*, uint32_t, ValueNode&) const { return false; }
+bool CCoreType::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  return length != 0 && ReadPlainPrefix(text, value) == length;
+}
+
+uint32_t CCoreType::ReadPlainPrefix(const char*, ValueNode&) const { return 0; }
+
+bool CCoreType::HasPlainPrefix() const { return false; }
 
 bool CCoreType::FormatValue(CStringBufferA&, const ValueNode&, void*, CStringBufferA&) const {
   return false;

@@ -8,9 +8,10 @@
 // Core types are immutable after start-up.
 //
 // The virtual slots, in order: destructor, WriteValue, ReadValue, ParseValue, FormatValue,
-// StorageTypeHash, then two that serve validation only: SkipValue and FixedBitWidth, and
-// ParsePlainText, a shortcut of ParseValue for the texts gentext writes. The base class's slots
-// fail and do nothing; StorageTypeHash returns 0, SkipValue reads the value.
+// StorageTypeHash, then two that serve validation only: SkipValue and FixedBitWidth, and three
+// shortcuts of ParseValue for the texts gentext writes: ParsePlainText, ReadPlainPrefix and
+// HasPlainPrefix. The base class's slots fail and do nothing; StorageTypeHash returns 0,
+// SkipValue reads the value, ParsePlainText goes by ReadPlainPrefix.
 //
 // Linking: the core types are static objects inside a static library, and a linker takes an
 // object file out of a library only for a symbol that something needs. So every translation
@@ -67,8 +68,18 @@ class CCoreType {
   /// NUL after them) straight from the text, into what ParseValue would read from it. False,
   /// with the payload in no particular state, for a text of any other form, which ParseValue
   /// then reads: a reader spares itself the value lexer for the usual texts. The base class
-  /// knows no plain form.
+  /// takes a text when ReadPlainPrefix reads all of it (and so none at all by default).
   virtual bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const;
+  /// Reads the plain form from `text` on, up to the first byte that cannot continue it, where
+  /// the text must go on at least to a byte that no plain form holds (a NUL, or the closing
+  /// double quote of a document's string). Returns how many bytes it read, with the value in
+  /// `value` (ParsePlainText takes a text of exactly those bytes, to the same value); 0, with
+  /// the payload in no particular state, when the text does not start with the plain form. So
+  /// a reader can take a value where it stands in a document, without first finding its end.
+  /// The base class reads nothing.
+  virtual uint32_t ReadPlainPrefix(const char* text, ValueNode& value) const;
+  /// Whether ReadPlainPrefix can read anything for this type: asked once, not for every value.
+  virtual bool HasPlainPrefix() const;
 
   CCoreType* next;
   uint32_t name_hash;

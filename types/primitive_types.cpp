@@ -98,9 +98,10 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 constexpr bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
-// How the readers below find the end of a text: by its length, or by the byte after it, which
-// is no digit (the NUL after every text that ParsePlainText reads), sparing a compare for every
-// digit. A text read through a lexer may end anywhere, so those readers go by the length.
+// How the readers below find the end of a text: by its length, or by the first byte that
+// cannot continue what they read (ReadPlainPrefix's texts always go on to such a byte: a NUL
+// or a closing quote), sparing a compare for every digit; the caller then looks at that byte.
+// A text read through a lexer may end anywhere, so those readers go by the length.
 enum class TextEnd { kLength, kStopByte };
 
 // The position after the decimal digits from `at` on, with `digits` times ten plus each of them
@@ -119,7 +120,6 @@ inline uint32_t TakeDigits(const char* text, uint32_t length, uint32_t at, uint6
 
 // The text from `at` to its end is "-" (optional) and 1 to 19 digits, which a 64-bit integer
 // holds: the lexer would read one number token and then the end.
-template <TextEnd kEnd>
 bool TakePlainIntegerText(const char* text, uint32_t length, uint32_t at, bool& negative,
                           uint64_t& magnitude) {
   negative = at < length && text[at] == '-';
@@ -131,18 +131,34 @@ bool TakePlainIntegerText(const char* text, uint32_t length, uint32_t at, bool& 
     return false;
   }
   uint64_t value = 0;
-  if (TakeDigits<kEnd>(text, length, at, value) != length) {
+  if (TakeDigits<TextEnd::kLength>(text, length, at, value) != length) {
     return false;
   }
   magnitude = value;
   return true;
 }
 
+// The same form from `at` up to the first byte that is no digit: the position of that byte,
+// or 0 when no such integer stands at `at`.
+uint32_t TakePlainIntegerPrefix(const char* text, uint32_t at, bool& negative,
+                                uint64_t& magnitude) {
+  negative = text[at] == '-';
+  if (negative) {
+    ++at;
+  }
+  uint64_t value = 0;
+  const uint32_t end = TakeDigits<TextEnd::kStopByte>(text, 0, at, value);
+  if (end == at || end - at > 19) {
+    return 0;
+  }
+  magnitude = value;
+  return end;
+}
+
 // TakePlainIntegerText for the rest of the lexer's text; moves the position to its end.
 bool TakePlainInteger(Lexer& lexer, bool& negative, uint64_t& magnitude) {
   const uint32_t length = LexerTextLength(lexer);
-  if (!TakePlainIntegerText<TextEnd::kLength>(LexerText(lexer), length, lexer.position, negative,
-                                              magnitude)) {
+  if (!TakePlainIntegerText(LexerText(lexer), length, lexer.position, negative, magnitude)) {
     return false;
   }
   lexer.position = length;
@@ -175,10 +191,13 @@ constexpr uint32_t kExactDigits = 15;
 // a ",". Its digits form an integer w below 2^53 and its value is w x 10^e; with |e| <= 22 both
 // factors are exact doubles, so one multiplication or division rounds the exact value once:
 // the nearest double, as from_chars gives (Clinger's fast path). False, changing nothing, for
-// any other form. On success `end` is just past the number.
+// any other form. On success `end` is just past the number. Going by the stop byte, the
+// number may be followed by anything (the caller looks at what follows).
 template <TextEnd kEnd>
 bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& end, double& value) {
-  const bool negative = at < length && text[at] == '-';
+  // Whether `i` is within the text: always, going by the stop byte, which no test below takes.
+  const auto within = [length](uint32_t i) { return kEnd == TextEnd::kStopByte || i < length; };
+  const bool negative = within(at) && text[at] == '-';
   if (negative) {
     ++at;
   }
@@ -190,7 +209,7 @@ bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& en
   }
   uint32_t count = at - integer_start;
   int exponent = 0;
-  if (at < length && text[at] == '.') {
+  if (within(at) && text[at] == '.') {
     const uint32_t fraction_start = ++at;
     at = TakeDigits<kEnd>(text, length, at, digits);
     if (at == fraction_start) {
@@ -202,15 +221,15 @@ bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& en
   if (count > kExactDigits) {
     return false;
   }
-  if (at < length && (text[at] == 'E' || text[at] == 'e')) {
+  if (within(at) && (text[at] == 'E' || text[at] == 'e')) {
     ++at;
-    const bool negative_exponent = at < length && text[at] == '-';
-    if (at < length && (text[at] == '-' || text[at] == '+')) {
+    const bool negative_exponent = within(at) && text[at] == '-';
+    if (within(at) && (text[at] == '-' || text[at] == '+')) {
       ++at;
     }
     const uint32_t exponent_start = at;
     int written = 0;
-    for (; at < length && IsDecimalDigit(text[at]) && at - exponent_start < 3; ++at) {
+    for (; within(at) && IsDecimalDigit(text[at]) && at - exponent_start < 3; ++at) {
       written = written * 10 + (text[at] - '0');
     }
     if (at == exponent_start) {
@@ -218,8 +237,10 @@ bool TakePlainFloat(const char* text, uint32_t length, uint32_t at, uint32_t& en
     }
     exponent += negative_exponent ? -written : written;
   }
-  if ((at < length && text[at] != ',') || exponent > kLargestExactPower ||
-      exponent < -kLargestExactPower) {
+  if (kEnd == TextEnd::kLength && at < length && text[at] != ',') {
+    return false;
+  }
+  if (exponent > kLargestExactPower || exponent < -kLargestExactPower) {
     return false;
   }
   const double whole = static_cast<double>(digits);
@@ -245,35 +266,33 @@ int32_t ClampedInteger(const NumberToken& number, int32_t minimum, int32_t maxim
 }
 
 // The plain integer text from `at` on, clamped.
-template <TextEnd kEnd>
 bool TakePlainClampedInteger(const char* text, uint32_t length, uint32_t at, int32_t minimum,
                              int32_t maximum, int32_t& value) {
   NumberToken plain;
-  if (!TakePlainIntegerText<kEnd>(text, length, at, plain.negative, plain.integer_part)) {
+  if (!TakePlainIntegerText(text, length, at, plain.negative, plain.integer_part)) {
     return false;
   }
   value = ClampedInteger(plain, minimum, maximum);
   return true;
 }
 
-// The plain text of a cByte or cShort: an integer clamped to the payload's range.
+// The plain form of a cByte or cShort at `text`: an integer clamped to the payload's range.
+// Returns its length, or 0 (ReadPlainPrefix).
 template <typename Small>
-bool ReadPlainClamped(const char* text, uint32_t length, Small& payload) {
-  int32_t parsed = 0;
-  if (!TakePlainClampedInteger<TextEnd::kStopByte>(text, length, 0,
-                                                   std::numeric_limits<Small>::min(),
-                                                   std::numeric_limits<Small>::max(), parsed)) {
-    return false;
+uint32_t ReadPlainClamped(const char* text, Small& payload) {
+  NumberToken plain;
+  const uint32_t end = TakePlainIntegerPrefix(text, 0, plain.negative, plain.integer_part);
+  if (end != 0) {
+    payload = static_cast<Small>(ClampedInteger(plain, std::numeric_limits<Small>::min(),
+                                                std::numeric_limits<Small>::max()));
   }
-  payload = static_cast<Small>(parsed);
-  return true;
+  return end;
 }
 
 // One number, clamped; nothing may follow it.
 bool ParseClampedInteger(Lexer& lexer, int32_t minimum, int32_t maximum, int32_t& value) {
   const uint32_t length = LexerTextLength(lexer);
-  if (TakePlainClampedInteger<TextEnd::kLength>(LexerText(lexer), length, lexer.position, minimum,
-                                                maximum, value)) {
+  if (TakePlainClampedInteger(LexerText(lexer), length, lexer.position, minimum, maximum, value)) {
     lexer.position = length;
     return true;
   }
@@ -353,32 +372,30 @@ bool ParseFloats(Lexer& lexer, float* components, uint32_t count) {
   return lexer.position == length || AtEnd(lexer);
 }
 
-// The plain form of `count` components: plain numbers or the words, separated by "," and
-// nothing else, as gentext writes them. ParseFloats reads such a text to the same components,
-// taking the same steps.
-bool ParsePlainFloats(const char* text, uint32_t length, float* components, uint32_t count) {
-  constexpr TextEnd kEnd = TextEnd::kStopByte;  // a NUL after the text
+// The plain form of `count` components at `text`: plain numbers or the words, separated by ","
+// and nothing else, as gentext writes them. ParseFloats reads such a text to the same
+// components, taking the same steps. Returns its length, or 0 (ReadPlainPrefix).
+uint32_t ReadPlainFloats(const char* text, float* components, uint32_t count) {
   uint32_t at = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (i != 0) {
-      if (at >= length || text[at] != ',') {
-        return false;
+      if (text[at] != ',') {
+        return 0;
       }
       ++at;
     }
     uint32_t end = 0;
     double plain = 0.0;
-    if (TakePlainFloat<kEnd>(text, length, at, end, plain)) {
+    if (TakePlainFloat<TextEnd::kStopByte>(text, 0, at, end, plain)) {
       components[i] = static_cast<float>(plain);
       at = end;
-    } else if (const uint32_t matched =
-                   at < length ? MatchFloatWord(text + at, components[i]) : 0) {
+    } else if (const uint32_t matched = MatchFloatWord(text + at, components[i])) {
       at += matched;
     } else {
-      return false;
+      return 0;
     }
   }
-  return at == length;
+  return at;
 }
 
 void FormatFloats(CStringBufferA& out, const float* components, uint32_t count) {
@@ -428,29 +445,61 @@ bool ReadPlainBool(const char* text, uint32_t length, ValueNode& value) {
   return false;
 }
 
+// The word at `text`; strncmp reads no further than the first byte that differs.
+uint32_t ReadPlainBoolPrefix(const char* text, ValueNode& value) {
+  const bool yes = std::strncmp(text, "true", 4) == 0;
+  if (!yes && std::strncmp(text, "false", 5) != 0) {
+    return 0;
+  }
+  value.payload.boolean = yes ? 1 : 0;
+  return yes ? 4 : 5;
+}
+
 // The plain cInt text: its low 32 bits with its sign.
-template <TextEnd kEnd>
+void StoreInt(bool negative, uint64_t magnitude, ValueNode& value) {
+  const uint32_t low = static_cast<uint32_t>(magnitude);
+  value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
+}
+
 bool ReadPlainInt(const char* text, uint32_t length, ValueNode& value) {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
+  if (!TakePlainIntegerText(text, length, 0, negative, magnitude)) {
     return false;
   }
-  const uint32_t low = static_cast<uint32_t>(magnitude);
-  value.payload.int32 = static_cast<int32_t>(negative ? 0u - low : low);
+  StoreInt(negative, magnitude, value);
   return true;
 }
 
+uint32_t ReadPlainIntPrefix(const char* text, ValueNode& value) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  const uint32_t end = TakePlainIntegerPrefix(text, 0, negative, magnitude);
+  if (end != 0) {
+    StoreInt(negative, magnitude, value);
+  }
+  return end;
+}
+
 // The plain text of a hash as a number: its low 32 bits, the sign ignored.
-template <TextEnd kEnd>
 bool ReadPlainHash(const char* text, uint32_t length, ValueNode& value) {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (!TakePlainIntegerText<kEnd>(text, length, 0, negative, magnitude)) {
+  if (!TakePlainIntegerText(text, length, 0, negative, magnitude)) {
     return false;
   }
   value.payload.word = static_cast<uint32_t>(magnitude);
   return true;
+}
+
+uint32_t ReadPlainHashPrefix(const char* text, ValueNode& value) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  const uint32_t end = TakePlainIntegerPrefix(text, 0, negative, magnitude);
+  if (end != 0) {
+    value.payload.word = static_cast<uint32_t>(magnitude);
+  }
+  return end;
 }
 
 }  // namespace
@@ -505,8 +554,8 @@ bool CPrimitiveBool::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveBool::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ReadPlainBool(text, length, value);
+uint32_t CPrimitiveBool::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainBoolPrefix(text, value);
 }
 
 bool CPrimitiveBool::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -545,8 +594,8 @@ bool CPrimitiveByte::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
   return FixedIntegerWidth(field, 8, bits);
 }
 
-bool CPrimitiveByte::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ReadPlainClamped(text, length, value.payload.byte);
+uint32_t CPrimitiveByte::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainClamped(text, value.payload.byte);
 }
 
 bool CPrimitiveByte::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -583,8 +632,8 @@ bool CPrimitiveShort::FixedBitWidth(const FieldInfo& field, uint32_t& bits) cons
   return FixedIntegerWidth(field, 16, bits);
 }
 
-bool CPrimitiveShort::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ReadPlainClamped(text, length, value.payload.int16);
+uint32_t CPrimitiveShort::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainClamped(text, value.payload.int16);
 }
 
 bool CPrimitiveShort::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -618,12 +667,12 @@ bool CPrimitiveInt::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const 
   return FixedIntegerWidth(field, 32, bits);
 }
 
-bool CPrimitiveInt::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ReadPlainInt<TextEnd::kStopByte>(text, length, value);
+uint32_t CPrimitiveInt::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainIntPrefix(text, value);
 }
 
 bool CPrimitiveInt::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  if (TakePlainRest(lexer, value, ReadPlainInt<TextEnd::kLength>)) {
+  if (TakePlainRest(lexer, value, ReadPlainInt)) {
     return true;
   }
   if (NextToken(lexer) != TokenKind::kNumber) {
@@ -659,12 +708,12 @@ bool CPrimitiveUINT32::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveUINT32::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ReadPlainHash<TextEnd::kStopByte>(text, length, value);
+uint32_t CPrimitiveUINT32::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainHashPrefix(text, value);
 }
 
 bool CPrimitiveUINT32::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  if (TakePlainRest(lexer, value, ReadPlainHash<TextEnd::kLength>)) {
+  if (TakePlainRest(lexer, value, ReadPlainHash)) {
     return true;
   }
   uint32_t hash = 0;
@@ -709,15 +758,14 @@ bool CPrimitivePointer::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitivePointer::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+uint32_t CPrimitivePointer::ReadPlainPrefix(const char* text, ValueNode& value) const {
   bool negative = false;
   uint64_t magnitude = 0;
-  if (length == 0 || text[0] != '@' ||
-      !TakePlainIntegerText<TextEnd::kStopByte>(text, length, 1, negative, magnitude)) {
-    return false;
+  const uint32_t end = text[0] == '@' ? TakePlainIntegerPrefix(text, 1, negative, magnitude) : 0;
+  if (end != 0) {
+    value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
   }
-  value.payload.word = static_cast<uint32_t>(magnitude);  // the sign is ignored
-  return true;
+  return end;
 }
 
 bool CPrimitivePointer::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -797,8 +845,8 @@ bool CPrimitiveFloat::FixedBitWidth(const FieldInfo& field, uint32_t& bits) cons
   }
 }
 
-bool CPrimitiveFloat::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ParsePlainFloats(text, length, value.payload.floats, 1);
+uint32_t CPrimitiveFloat::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainFloats(text, value.payload.floats, 1);
 }
 
 bool CPrimitiveFloat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -828,8 +876,8 @@ bool CPrimitiveVec2::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveVec2::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ParsePlainFloats(text, length, value.payload.floats, 2);
+uint32_t CPrimitiveVec2::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainFloats(text, value.payload.floats, 2);
 }
 
 bool CPrimitiveVec2::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -878,8 +926,8 @@ bool CPrimitiveVec3::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
   return bits != 0;  // every other mode fails in ReadValue
 }
 
-bool CPrimitiveVec3::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ParsePlainFloats(text, length, value.payload.floats, 3);
+uint32_t CPrimitiveVec3::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainFloats(text, value.payload.floats, 3);
 }
 
 bool CPrimitiveVec3::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -909,8 +957,8 @@ bool CPrimitiveVec4::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveVec4::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ParsePlainFloats(text, length, value.payload.floats, 4);
+uint32_t CPrimitiveVec4::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainFloats(text, value.payload.floats, 4);
 }
 
 bool CPrimitiveVec4::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -963,16 +1011,17 @@ bool CPrimitiveQuat::FixedBitWidth(const FieldInfo& field, uint32_t& bits) const
   }
 }
 
-bool CPrimitiveQuat::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+uint32_t CPrimitiveQuat::ReadPlainPrefix(const char* text, ValueNode& value) const {
   float q[4] = {};
-  if (!ParsePlainFloats(text, length, q, 4)) {
-    return false;
+  const uint32_t end = ReadPlainFloats(text, q, 4);
+  if (end == 0) {
+    return 0;
   }
   NormaliseParsedQuaternion(q);
   for (int i = 0; i < 4; ++i) {
     value.payload.floats[i] = q[i];
   }
-  return true;
+  return end;
 }
 
 bool CPrimitiveQuat::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
@@ -1011,8 +1060,8 @@ bool CPrimitiveAABBox::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
   return true;
 }
 
-bool CPrimitiveAABBox::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
-  return ParsePlainFloats(text, length, value.payload.floats, 6);
+uint32_t CPrimitiveAABBox::ReadPlainPrefix(const char* text, ValueNode& value) const {
+  return ReadPlainFloats(text, value.payload.floats, 6);
 }
 
 bool CPrimitiveAABBox::ParseValue(Lexer& lexer, ValueNode& value, void*) const {

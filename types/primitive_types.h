@@ -80,7 +80,8 @@ class CPrimitive : public CCoreType {
     bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,                 \
                      CStringBufferA& comment) const override;                                   \
     bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const override;                  \
-    bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const override;    \
+    uint32_t ReadPlainPrefix(const char* text, ValueNode& value) const override;                \
+    bool HasPlainPrefix() const override { return true; }                                       \
   }
 
 QVX_PRIMITIVE_CLASS(CPrimitiveBool);

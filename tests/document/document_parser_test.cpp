@@ -435,13 +435,20 @@ class DirectEncodingTest : public DocumentParserTest {
               nullptr);
   }
 
-  SinkOutcome ParseWithSink(const std::string& document, bool direct, uint32_t* encoded) {
+  // `in_place`: the document is read where it stands, with the NUL after it declared, so that
+  // plain values may be read without copying them (otherwise it is the lexer's own copy).
+  SinkOutcome ParseWithSink(const std::string& document, bool direct, uint32_t* encoded,
+                            bool in_place = false) {
     ReleaseObjects(objects_);
     referenced_.Release();
     Lexer lexer;
     lexer.file_name.Assign("doc.txt");
-    lexer.source.Append(document.data(), static_cast<uint32_t>(document.size()));
-    ResetLexer(lexer);
+    if (in_place) {
+      SetLexerText(lexer, document.c_str(), static_cast<uint32_t>(document.size()), true);
+    } else {
+      lexer.source.Append(document.data(), static_cast<uint32_t>(document.size()));
+      ResetLexer(lexer);
+    }
     Lexer values;
     EncodingSink sink(registry_, core_.table, direct);
     SinkOutcome outcome{};
@@ -461,10 +468,10 @@ class DirectEncodingTest : public DocumentParserTest {
 
   // Parses `document` with and without direct encoding; everything must come out the same.
   // Returns how many objects were encoded directly.
-  uint32_t ExpectSameBothWays(const std::string& document) {
+  uint32_t ExpectSameBothWays(const std::string& document, bool in_place = false) {
     uint32_t encoded = 0;
     const SinkOutcome tree = ParseWithSink(document, false, nullptr);
-    const SinkOutcome direct = ParseWithSink(document, true, &encoded);
+    const SinkOutcome direct = ParseWithSink(document, true, &encoded, in_place);
     EXPECT_EQ(direct.parsed, tree.parsed);
     EXPECT_EQ(direct.error, tree.error);
     EXPECT_EQ(direct.diagnostics, tree.diagnostics);
@@ -559,6 +566,50 @@ TEST_F(DirectEncodingTest, EveryOtherObjectComesOutAsItsTreeWould) {
     SCOPED_TRACE(c.document.substr(0, 200));
     EXPECT_EQ(ExpectSameBothWays(c.document), c.encoded);
   }
+}
+
+// Values read where they stand in a document of gentext's form (CR LF line ends): every text
+// in the plain form or close to it, in a field's line and in an array's element lines, comes
+// out as its tree does, whether the plain reader takes it or the line is read token by token.
+TEST_F(DirectEncodingTest, ValuesReadWhereTheyStandComeOutAsTheirTrees) {
+  const char* const counts[] = {"-12", "0",   "+5",   "1 ",  "99999999999999999999", "0x10", "",
+                                "1e3", "--1", "1\\n", "1.5", "4294967296",           "-"};
+  const char* const positions[] = {"1.5,2,-0.25", "1.5, 2,3", "1,2",  "1,2,3,4", "INF,-NAN,1",
+                                   "1e400,0,0",   "1.,2,3",   ",1,2", "1,2,3 ",  "-0,1E-3,7"};
+  const char* const targets[] = {"@9", "@ 9", "@'Crate_B'", "9", "@-9", "@"};
+  const char* const tags[] = {"1", "Name", "-5", "1 2", "'x'"};
+  const auto object = [](int id, const char* count, const char* position, const char* target,
+                         const char* tag) {
+    return "cFull " + std::to_string(id) + " {\r\n\tCount = \"" + count + "\"\r\n\tPos = \"" +
+           position + "\"\r\n\tTarget = \"" + target +
+           "\" //cItem\r\n\tKind = \"weapon_type_not_gun\"\r\n\tFlags = \"UPGRADEABLE_SUCTION\"\r\n"
+           "\tSub = {\r\n\t\tCount = \"" +
+           count + "\"\r\n\t}\r\n\tTags = [\r\n\t\t\"" + tag + "\"\r\n\t\t\"" + count +
+           "\"\r\n\t]\r\n\tParts = [\r\n\t]\r\n\tRefs = [\r\n\t\t\"" + target +
+           "\"\r\n\t]\r\n\tName = \"n\"\r\n\tLists = [\r\n\t]\r\n}";
+  };
+  const std::string part = "\r\ncPart 42 {\r\n\tCount = \"1\"\r\n}";
+  uint32_t encoded = 0;
+  int id = 1;
+  for (const char* count : counts) {
+    for (const char* position : positions) {
+      ++id;
+      const std::string document = object(id, count, position, targets[id % std::size(targets)],
+                                          tags[id % std::size(tags)]) +
+                                   part;
+      SCOPED_TRACE(document);
+      encoded += ExpectSameBothWays(document, true);
+    }
+  }
+  for (const char* target : targets) {
+    for (const char* tag : tags) {
+      const std::string document = object(++id, "7", "1,2,3", target, tag) + part;
+      SCOPED_TRACE(document);
+      encoded += ExpectSameBothWays(document, true);
+    }
+  }
+  // The plain objects and the cPart after each object are encoded directly.
+  EXPECT_GT(encoded, 60u);
 }
 
 // String values are parsed into the text block of the one before: growing, shrinking and empty

@@ -626,6 +626,29 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
       const TokenKind taken_kind = TakeLineToken(taking, line.tabs, line.name, name_length);
       const bool taken = taken_kind != TokenKind::kNone;
       ASSERT_EQ(taken, line.taken);
+      // Read in place (the copy has a NUL after it): a line taken with a string has its text
+      // found where the token's text starts, and TakeLineString at its closing quote reads the
+      // line as TakeLineToken did. Other lines may start a string that is not plain, never
+      // anything else. Without the NUL declared, no line is read in place.
+      Lexer placing;
+      SetLexerText(placing, copy.get(), size, true);
+      const uint32_t start = LineStringStart(placing, line.tabs, line.name, name_length);
+      EXPECT_EQ(placing.position, 0u);
+      if (taken_kind == TokenKind::kString) {
+        ASSERT_NE(start, 0u);
+        ASSERT_EQ(std::string(copy.get() + start, taking.string_value.length),
+                  std::string(taking.string_value.data, taking.string_value.length));
+        TakeLineString(placing, start + taking.string_value.length);
+        EXPECT_EQ(placing.position, taking.position);
+        EXPECT_EQ(placing.line, taking.line);
+        EXPECT_EQ(placing.current_kind, TokenKind::kString);
+      } else if (start != 0) {
+        EXPECT_FALSE(taken);
+        EXPECT_EQ(copy[start - 1], '"');
+      }
+      Lexer unterminated;
+      SetLexerText(unterminated, copy.get(), size);
+      EXPECT_EQ(LineStringStart(unterminated, line.tabs, line.name, name_length), 0u);
       if (!taken) {
         EXPECT_EQ(taking.position, 0u);
         EXPECT_EQ(taking.line, 0u);

@@ -538,11 +538,26 @@ TEST(PrimitiveTextTest, PlainTextsReadAsParseValueReadsThem) {
                                     &CHashType,    &CPointerType, &CAxisAlignedBoundingBoxType};
   uint32_t plain_count = 0;
   for (const CCoreType* type : types) {
+    ASSERT_TRUE(type->HasPlainPrefix());
     for (const std::string& text : texts) {
       SCOPED_TRACE(testing::Message() << type->name.data << " <" << text << ">");
       ValueNode plain{};
       ValueNode parsed{};
-      if (!type->ParsePlainText(text.c_str(), static_cast<uint32_t>(text.size()), plain)) {
+      const bool taken =
+          type->ParsePlainText(text.c_str(), static_cast<uint32_t>(text.size()), plain);
+      // Read where it stands in a document line, the text is taken exactly when its closing
+      // quote follows what the reader reads, to the same value.
+      if (text.find('"') == std::string::npos) {
+        const std::string line = text + "\"\r\n\t\tNext = \"1\"";
+        ValueNode in_place{};
+        const uint32_t read = type->ReadPlainPrefix(line.c_str(), in_place);
+        ASSERT_LE(read, text.size());
+        ASSERT_EQ(read != 0 && line[read] == '"', taken);
+        if (taken) {
+          ASSERT_EQ(std::memcmp(&plain.payload, &in_place.payload, sizeof plain.payload), 0);
+        }
+      }
+      if (!taken) {
         continue;
       }
       ++plain_count;
@@ -551,6 +566,7 @@ TEST(PrimitiveTextTest, PlainTextsReadAsParseValueReadsThem) {
     }
   }
   EXPECT_GT(plain_count, 3000u);
+  EXPECT_FALSE(CStringType.HasPlainPrefix());  // a string's end is where its quote is
   for (const std::string& text : {std::string(), std::string("a \"b\" // c"), std::string("x")}) {
     ValueNode plain{};
     ValueNode parsed{};
