@@ -126,7 +126,7 @@ void BM_ScanObjects(benchmark::State& state) {
   Workload& w = TheWorkload();
   for (auto _ : state) {
     BitReader reader(w.stream.data, w.stream.size);
-    std::vector<ScannedObject> objects;
+    ScannedObjectList objects;
     PointerLog pointers;
     if (!ScanObjects(reader, w.registry, w.core_types, objects, &pointers)) Die("scan failed");
     benchmark::DoNotOptimize(objects.data());

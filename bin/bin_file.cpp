@@ -138,8 +138,8 @@ constexpr size_t kObjectsBeforeEstimate = 1024;
 // of the stream's `total` bits held its `size()` entries. A list that grows step by step copies
 // itself into fresh memory each time, and fresh memory costs a page fault per page. A
 // shortfall only means growing as before, so a failed reservation is no failure.
-template <typename Entry>
-void ReserveByRate(std::vector<Entry>& list, uint64_t part, uint64_t total) {
+template <typename List>
+void ReserveByRate(List& list, uint64_t part, uint64_t total) {
   if (part == 0) {
     return;
   }
@@ -157,7 +157,7 @@ void ReserveByRate(std::vector<Entry>& list, uint64_t part, uint64_t total) {
 }
 
 bool ScanObjects(BitReader& reader, const TypeRegistry& registry, const CoreTypeTable& core_types,
-                 std::vector<ScannedObject>& objects, PointerLog* pointers) {
+                 ScannedObjectList& objects, PointerLog* pointers) {
   objects.clear();
   const uint64_t total_bits = reader.RemainingBits();
   const uint32_t start = reader.position;

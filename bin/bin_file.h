@@ -34,6 +34,7 @@
 #include "foundation/bit_stream.h"
 #include "foundation/byte_buffer.h"
 #include "foundation/hash_table.h"
+#include "foundation/memory.h"
 #include "types/core_type.h"
 #include "types/type_stream.h"
 
@@ -73,6 +74,8 @@ struct ScannedObject {
   uint32_t class_hash;
   uint32_t id;
 };
+/// The scanned objects of a file, in stream order (eight bytes per object, in large blocks).
+using ScannedObjectList = LargeVector<ScannedObject>;
 
 /// LoadObjects without the fields: every object is checked exactly as LoadObjects checks it
 /// (ValidateObjectFields under one budget for the stream, so the same streams fail), but only
@@ -81,7 +84,7 @@ struct ScannedObject {
 /// than one object's values are in memory at a time. `pointers`, when given, notes every
 /// cPointer value and where each object's pointers begin. On failure `objects` is empty.
 [[nodiscard]] bool ScanObjects(BitReader& reader, const TypeRegistry& registry,
-                               const CoreTypeTable& core_types, std::vector<ScannedObject>& objects,
+                               const CoreTypeTable& core_types, ScannedObjectList& objects,
                                PointerLog* pointers = nullptr);
 
 /// Outcome of loading a .bin file, by the phase that failed.

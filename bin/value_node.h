@@ -30,6 +30,7 @@
 #include "foundation/bit_stream.h"
 #include "foundation/hash_table.h"
 #include "foundation/link_list.h"
+#include "foundation/memory.h"
 #include "foundation/node_pool.h"
 #include "foundation/string_buffer.h"
 #include "types/core_type.h"
@@ -187,15 +188,15 @@ class OwnedObjectList : public ValueObjectList {
 /// for those lookups an object ahead. Only a hint: once memory runs out, `complete` turns false
 /// and the lists stop growing.
 struct PointerLog {
-  std::vector<uint32_t> ids;
-  std::vector<uint32_t> object_starts;  // index in `ids` of each object's first pointer
+  LargeVector<uint32_t> ids;
+  LargeVector<uint32_t> object_starts;  // index in `ids` of each object's first pointer
   bool complete = true;
 
   void StartObject() noexcept { Add(object_starts, static_cast<uint32_t>(ids.size())); }
   void AddPointer(uint32_t id) noexcept { Add(ids, id); }
 
  private:
-  void Add(std::vector<uint32_t>& list, uint32_t value) noexcept {
+  void Add(LargeVector<uint32_t>& list, uint32_t value) noexcept {
     if (!complete) {
       return;
     }

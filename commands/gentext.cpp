@@ -84,12 +84,12 @@ class TextOutput {
 // What the first pass leaves for the second and for the pointer comments. The dictionaries
 // borrow the index or the ID table, so it is declared before them.
 struct ScanResult {
-  std::vector<ScannedObject> objects;  // class hash and ID of each object, in stream order
-  PointerLog pointers;                 // every cPointer value, for reading index slots ahead
-  ObjectClassIndex object_classes;     // ID -> class, for the pointer comments
-  bool indexed = false;                // object_classes was built
-  ObjectIdTable ids;                   // answers the comments instead when the index was not
-  OwnedObjectList nodes;               // the top-level nodes `ids` points at
+  ScannedObjectList objects;        // class hash and ID of each object, in stream order
+  PointerLog pointers;              // every cPointer value, for reading index slots ahead
+  ObjectClassIndex object_classes;  // ID -> class, for the pointer comments
+  bool indexed = false;             // object_classes was built
+  ObjectIdTable ids;                // answers the comments instead when the index was not
+  OwnedObjectList nodes;            // the top-level nodes `ids` points at
 };
 
 // Enters every scanned object in the result's ID table, in stream order, each as a top-level
@@ -164,7 +164,7 @@ void WarmPointerTargets(const PointerLog& pointers, const ObjectClassIndex* obje
 // are read a group of objects ahead.
 bool GenerateText(const FileContent& file, uint32_t objects_offset, const TypeRegistry& registry,
                   const CoreTypeTable& core_types, const ScanResult& scan, TextOutput& output) {
-  const std::vector<ScannedObject>& objects = scan.objects;
+  const ScannedObjectList& objects = scan.objects;
   const ObjectClassIndex* object_classes = scan.indexed ? &scan.object_classes : nullptr;
   CStringBufferA text;
   text.Reserve(kFlushBytes + kFlushBytes / 4);

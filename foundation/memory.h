@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <vector>
 
 struct MemoryInterface {
   /// Returns a block of at least `bytes` bytes, or null when the runtime cannot supply one.
@@ -23,3 +25,37 @@ struct MemoryInterface {
   /// be supplied the process stops with "Out of memory." on standard error and exit status 1.
   [[nodiscard]] static void* AllocateOrExit(std::size_t bytes);
 };
+
+/// A standard allocator over MemoryInterface, for the standard containers that grow to one
+/// entry per object of a file (the scanned objects, their index, the pointers met): large
+/// blocks of MemoryInterface are backed by large pages where the system has them, where each
+/// small page would cost a fault of its own.
+template <typename T>
+struct LargeBlockAllocator {
+  using value_type = T;
+
+  LargeBlockAllocator() = default;
+  template <typename U>
+  LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
+
+  [[nodiscard]] T* allocate(std::size_t count) {
+    if (count > static_cast<std::size_t>(-1) / sizeof(T)) {
+      throw std::bad_array_new_length();
+    }
+    void* block = MemoryInterface::Allocate(count * sizeof(T));
+    if (block == nullptr) {
+      throw std::bad_alloc();
+    }
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, std::size_t) noexcept { MemoryInterface::Free(block); }
+
+  template <typename U>
+  bool operator==(const LargeBlockAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+/// A std::vector whose blocks come from MemoryInterface.
+template <typename T>
+using LargeVector = std::vector<T, LargeBlockAllocator<T>>;

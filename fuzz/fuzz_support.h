@@ -77,7 +77,7 @@ inline bool BinToText(const uint8_t* bytes, uint32_t size, const TypeRegistry* n
   if (!BuildCoreTypeTable(core_types)) return false;
   // gentext's first pass steps over the objects (runs of fixed-width values at once): it must
   // succeed exactly where loading them does, stop at the same bit and find the same objects.
-  std::vector<ScannedObject> scanned;
+  ScannedObjectList scanned;
   BitReader scan(bytes + objects_offset, size - objects_offset);
   const bool scan_succeeded = ScanObjects(scan, registry, core_types, scanned);
   const bool objects_loaded = LoadObjects(reader, registry, core_types, objects, ids);

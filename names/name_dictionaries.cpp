@@ -117,7 +117,7 @@ void ObjectClassIndex::Enter(uint32_t id, uint32_t class_hash) {
   slots_[i] = Slot{id, class_hash};
 }
 
-bool ObjectClassIndex::Build(const std::vector<ScannedObject>& objects) {
+bool ObjectClassIndex::Build(const ScannedObjectList& objects) {
   if (objects.size() > UINT32_MAX || !Reset(static_cast<uint32_t>(objects.size()))) {
     return false;
   }

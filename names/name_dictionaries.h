@@ -102,7 +102,7 @@ class ObjectClassIndex {
   /// Indexes the scanned objects by ID (ID 0 excepted: a pointer of 0 is null and never looked
   /// up); where IDs repeat, the later object's class is kept, as an ObjectIdTable filled in
   /// stream order keeps the later object. False, leaving the index empty, when memory runs out.
-  [[nodiscard]] bool Build(const std::vector<ScannedObject>& objects);
+  [[nodiscard]] bool Build(const ScannedObjectList& objects);
   /// Reads the slot where the search for `id` begins and returns its first word, so that a
   /// Find a little later finds the slot (and its page) in the caches. Changes nothing. Reads of
   /// many IDs in a row overlap each other where the searches one by one would each wait; a
@@ -139,7 +139,7 @@ class ObjectClassIndex {
   // Enters (or replaces) the class of `id`; ID 0 is skipped.
   void Enter(uint32_t id, uint32_t class_hash);
 
-  std::vector<Slot> slots_;
+  LargeVector<Slot> slots_;
   uint32_t mask_ = 0;
   uint32_t shift_ = 32;
 };

@@ -404,7 +404,7 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
   ASSERT_EQ(LoadBinTypes(file.data(), static_cast<uint32_t>(file.size()), loaded, offset),
             BinLoadResult::kOk);
   const uint32_t stream_size = static_cast<uint32_t>(file.size()) - offset;
-  std::vector<ScannedObject> scanned = {{1, 2}};  // emptied by the scan
+  ScannedObjectList scanned = {{1, 2}};  // emptied by the scan
   BitReader scan(file.data() + offset, stream_size);
   ASSERT_TRUE(ScanObjects(scan, loaded, core_.table, scanned));
   ASSERT_EQ(scanned.size(), objects_.count);
@@ -431,7 +431,7 @@ TEST_F(BinFileTest, RandomObjectsSurviveWriteAndLoad) {
     SCOPED_TRACE(length);
     OwnedObjectList full_objects;
     ObjectIdTable full_ids;
-    std::vector<ScannedObject> scan_objects;
+    ScannedObjectList scan_objects;
     BitReader full_reader(file.data() + offset, length);
     BitReader scan_reader(file.data() + offset, length);
     const bool full = LoadObjects(full_reader, loaded, core_.table, full_objects, full_ids);
@@ -489,7 +489,7 @@ TEST_F(BinFileTest, ScanNotesEveryPointerInStreamOrder) {
   }
   ASSERT_FALSE(writer.failed);
 
-  std::vector<ScannedObject> scanned;
+  ScannedObjectList scanned;
   PointerLog pointers;
   BitReader reader(stream.data, stream.size);
   ASSERT_TRUE(ScanObjects(reader, registry_, core_.table, scanned, &pointers));
@@ -499,8 +499,9 @@ TEST_F(BinFileTest, ScanNotesEveryPointerInStreamOrder) {
     EXPECT_EQ(scanned[i].id, i + 1);
   }
   EXPECT_TRUE(pointers.complete);
-  EXPECT_EQ(pointers.ids, expected_ids);
-  EXPECT_EQ(pointers.object_starts, expected_starts);
+  EXPECT_EQ(std::vector<uint32_t>(pointers.ids.begin(), pointers.ids.end()), expected_ids);
+  EXPECT_EQ(std::vector<uint32_t>(pointers.object_starts.begin(), pointers.object_starts.end()),
+            expected_starts);
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ std::size_t FirstMismatch(const uint8_t* block, std::size_t bytes) {
 }
 
 TEST(MemoryTest, LargeAndSmallBlocksAreZeroedKeptAndMovedWhole) {
-  for (const std::size_t bytes :
-       {std::size_t{1}, 4 * kMiB - 1, 4 * kMiB, 4 * kMiB + 17, 9 * kMiB}) {
+  for (const std::size_t bytes : {std::size_t{1}, kMiB - 1, kMiB, kMiB + 5, 4 * kMiB - 1, 4 * kMiB,
+                                  4 * kMiB + 17, 9 * kMiB}) {
     SCOPED_TRACE(bytes);
     auto* zeroed = static_cast<uint8_t*>(MemoryInterface::AllocateZeroed(bytes));
     ASSERT_NE(zeroed, nullptr);
@@ -47,12 +47,35 @@ TEST(MemoryTest, LargeAndSmallBlocksAreZeroedKeptAndMovedWhole) {
     EXPECT_EQ(FirstMismatch(shrunk, kMiB), kMiB);
     MemoryInterface::Free(shrunk);
 
+    // A block placed on whole large pages is resized and given back like any other.
     auto* plain = static_cast<uint8_t*>(MemoryInterface::Allocate(bytes));
     ASSERT_NE(plain, nullptr);
     Fill(plain, bytes);
     EXPECT_EQ(FirstMismatch(plain, bytes), bytes);
-    MemoryInterface::Free(plain);
+    auto* moved = static_cast<uint8_t*>(MemoryInterface::Reallocate(plain, bytes + 3 * kMiB));
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(FirstMismatch(moved, bytes), bytes);
+    MemoryInterface::Free(moved);
   }
+}
+
+// Standard containers over the interface keep what they hold through every growth step, up to
+// sizes whose blocks are placed on large pages, and a failed request throws as the standard
+// allocator does.
+TEST(MemoryTest, LargeVectorsHoldTheirEntriesThroughGrowth) {
+  LargeVector<uint64_t> entries;
+  constexpr uint64_t kCount = 3 * kMiB / sizeof(uint64_t);
+  for (uint64_t i = 0; i < kCount; ++i) entries.push_back(i * 0x9E3779B97F4A7C15u);
+  uint64_t wrong = 0;
+  for (uint64_t i = 0; i < kCount; ++i) wrong += entries[i] != i * 0x9E3779B97F4A7C15u;
+  EXPECT_EQ(wrong, 0u);
+  LargeVector<uint64_t> copy = entries;
+  entries.clear();
+  entries.shrink_to_fit();
+  EXPECT_EQ(copy.size(), kCount);
+  EXPECT_EQ(copy.back(), (kCount - 1) * 0x9E3779B97F4A7C15u);
+  LargeBlockAllocator<uint64_t> allocator;
+  EXPECT_THROW((void)allocator.allocate(~std::size_t{0} / 4), std::bad_array_new_length);
 }
 
 }  // namespace

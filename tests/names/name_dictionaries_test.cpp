@@ -227,8 +227,8 @@ class ResolveNameTest : public testing::Test {
     for (ValueNode* object : made_) ReleaseObject(object);
   }
   // The objects made so far as a scan lists them, in the order they entered the table.
-  std::vector<ScannedObject> Scanned() const {
-    std::vector<ScannedObject> scanned;
+  ScannedObjectList Scanned() const {
+    ScannedObjectList scanned;
     for (const ValueNode* object : made_) {
       scanned.push_back(ScannedObject{object->type_hash, object->name});
     }
@@ -330,7 +330,7 @@ TEST_F(ResolveNameTest, ObjectClassIndexAnswersAsTheTable) {
     EXPECT_FALSE(index.Find(id, class_hash)) << id;
   }
   ObjectClassIndex nothing;
-  ASSERT_TRUE(nothing.Build(std::vector<ScannedObject>{}));
+  ASSERT_TRUE(nothing.Build(ScannedObjectList{}));
   EXPECT_FALSE(nothing.Find(77, class_hash));
 }
 
