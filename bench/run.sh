@@ -82,12 +82,12 @@ measure() {
   local label=$1 in_bytes=$2 output=$3
   shift 3
   local stats="$work/time.out" seconds user system peak
-  # Whatever the previous program left to write back goes to disk first, untimed: the tool
-  # makes its output durable (fsync before the atomic rename), and that would otherwise wait
-  # behind the peers' output, which they leave in the page cache. The previous run's output
-  # is removed first too: freeing a file of a few hundred MB takes tens of ms, which the tool
+  # Whatever the previous program left to write back goes to disk first, untimed, so that no
+  # program's run is slowed by writing back another's output. The previous run's output is
+  # removed first too: freeing a file of a few hundred MB takes tens of ms, which the tool
   # paid when its rename replaced it while protoc's did not (the shell truncates protoc's
-  # output before the timed program starts).
+  # output before the timed program starts); and the tool makes an output that replaces a
+  # file durable (fsync before the rename), which a new one needs not.
   rm -f "$output"
   sync
   if ! /usr/bin/time -f '%e %U %S %M' -o "$stats" "$@" <"${stdin_from:-/dev/null}" \
