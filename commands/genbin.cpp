@@ -93,6 +93,31 @@ class ObjectEncoder final : public ObjectSink {
   BitWriter writer_;
 };
 
+// The document, read a window at a time as the parse goes through it.
+class WindowFeed final : public DocumentFeed {
+ public:
+  explicit WindowFeed(FileWindow& window) : window_(window) {}
+
+  bool Whole() const override { return window_.at_end; }
+  bool Feed(Lexer& lexer, bool rest) override {
+    if (!window_.Advance(lexer.position, rest)) {
+      failed = true;
+      return false;
+    }
+    ContinueLexerText(lexer, reinterpret_cast<const char*>(window_.data), window_.size);
+    return true;
+  }
+
+  bool failed = false;  // a part of the document could not be read
+
+ private:
+  FileWindow& window_;
+};
+
+// The window the document is read through: several times what the parse keeps of a part when
+// it asks for the next (1 MiB), so that little is moved and read again.
+constexpr uint32_t kDocumentWindowBytes = 8u << 20;
+
 // Whether the file of `front` (header and type section) followed by the object stream stays
 // below the largest stream size, as everything the tools read must.
 bool FitsOneFile(const ByteBuffer& front, const ByteBuffer& stream) {
@@ -133,8 +158,8 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
 
   Lexer lexer;
   lexer.file_name.Assign(input);
-  FileContent document;
-  if (!document.Load(input)) {
+  FileWindow document;
+  if (!document.Open(input, kDocumentWindowBytes)) {
     std::printf("Failed to load \"%s\".\n", input);
     return kExitFailure;
   }
@@ -148,8 +173,8 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   }
   TypePatch(registry, TypePatchDirection::kToStringHash);
 
-  SetLexerText(lexer, reinterpret_cast<const char*>(document.data), document.size,
-               document.nul_after);
+  SetLexerText(lexer, reinterpret_cast<const char*>(document.data), document.size, true);
+  WindowFeed feed(document);
   std::printf("Parsing document...\n");
   Lexer value_lexer;
   ReferencedTypeSet referenced_types;
@@ -159,10 +184,15 @@ int RunGenBin(int count, char** args, const char* exe_folder) {
   // size spares the stream its growth steps (each a copy of everything written so far); the
   // zeroed pages that stay unwritten are never touched and cost no memory. When the
   // reservation fails the stream simply grows as it is written.
-  (void)stream.Grow(std::min<uint32_t>(document.size / 2, kMaxStreamBytes - 1));
+  (void)stream.Grow(
+      static_cast<uint32_t>(std::min<uint64_t>(document.file_size / 2, kMaxStreamBytes - 1)));
   ObjectEncoder encoder(registry, core_types, stream);
   const bool parsed = ParseDocumentObjects(lexer, value_lexer, registry, core_types,
-                                           referenced_types, objects, encoder);
+                                           referenced_types, objects, encoder, &feed);
+  if (feed.failed) {
+    std::printf("Failed to load \"%s\".\n", input);
+    return kExitFailure;
+  }
   if (lexer.diagnostics.length != 0) {
     std::fwrite(lexer.diagnostics.data, 1, lexer.diagnostics.length, stdout);
   }

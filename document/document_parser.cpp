@@ -94,6 +94,10 @@ struct FieldFacts {
   bool in_place;
 };
 
+// While less than this is left of a part of a document read a part at a time, the next part
+// is read before the next object: far more than any header and than most objects.
+constexpr uint32_t kFeedMargin = 1u << 20;
+
 // Slots of the field lookup cache (direct-mapped by the field's address).
 constexpr uint32_t kFieldCacheBits = 7;
 
@@ -119,7 +123,7 @@ class Parser {
  public:
   Parser(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
          const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
-         ValueObjectList& objects, ObjectSink* sink = nullptr)
+         ValueObjectList& objects, ObjectSink* sink = nullptr, DocumentFeed* feed = nullptr)
       : lexer_(lexer),
         value_lexer_(value_lexer),
         class_types_(class_types),
@@ -127,6 +131,7 @@ class Parser {
         referenced_types_(referenced_types),
         objects_(objects),
         sink_(sink),
+        feed_(feed),
         nodes_(DefaultValueNodePool()),
         field_cache_{},
         class_cache_{} {
@@ -154,6 +159,12 @@ class Parser {
   };
 
   bool Fail(const char* format, ...) QVX_PRINTF_FORMAT(2, 3);
+  // An object's header: its class and ID (kObject), the end of the text (kEnd), or an error,
+  // reported (kFailed).
+  enum class Header { kObject, kEnd, kFailed };
+  Header ReadHeader(const ClassType*& class_type, uint32_t& id);
+  // Back to `top` (the start of an object), then the whole rest of the document from there.
+  bool ReadRestAgain(const LexerMark& top);
   bool ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKind kind, uint32_t depth);
   bool ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
                       uint32_t element);
@@ -227,6 +238,7 @@ class Parser {
   ReferencedTypeSet& referenced_types_;
   ValueObjectList& objects_;
   ObjectSink* sink_;
+  DocumentFeed* feed_;  // null: the lexer's text is the whole document
   // Value nodes come from the pool a group at a time (one lock per group, not per node).
   ValueNodePool::TakeBatch nodes_;
   FieldFacts field_cache_[1u << kFieldCacheBits];
@@ -299,40 +311,78 @@ bool Parser::Fail(const char* format, ...) {
   return false;
 }
 
+Parser::Header Parser::ReadHeader(const ClassType*& class_type, uint32_t& id) {
+  class_type = header_class_;
+  uint64_t number = 0;
+  if (class_type != nullptr &&
+      TakeObjectHeader(lexer_, class_type->name.data, class_type->name.length, number)) {
+    id = static_cast<uint32_t>(number);  // as ReadObjectId takes an integer
+    return Header::kObject;
+  }
+  TokenKind kind = NextToken(lexer_);
+  if (kind == TokenKind::kEof) {
+    return Header::kEnd;
+  }
+  if (kind != TokenKind::kIdentifier) {
+    Fail("Expected identifier, got %s.", TokenName(kind));
+    return Header::kFailed;
+  }
+  const uint32_t class_hash = IdentifierHash(lexer_);
+  class_type = FindClassType(class_types_, class_hash);
+  if (class_type == nullptr) {
+    Fail("Unknown type: \"%s\".", lexer_.identifier_value.data);
+    return Header::kFailed;
+  }
+  const bool plain_name = IsPlainIdentifier(class_type->name.data, class_type->name.length) &&
+                          NameHash(class_type->name.data, class_type->name.length) == class_hash;
+  header_class_ = plain_name ? class_type : nullptr;
+  return ReadObjectId(id) ? Header::kObject : Header::kFailed;
+}
+
+bool Parser::ReadRestAgain(const LexerMark& top) {
+  Rewind(top);
+  return feed_->Feed(lexer_, true);
+}
+
 bool Parser::ParseDocument() {
   for (;;) {
-    const ClassType* class_type = header_class_;
-    uint32_t id = 0;
-    uint64_t number = 0;
-    if (class_type != nullptr &&
-        TakeObjectHeader(lexer_, class_type->name.data, class_type->name.length, number)) {
-      id = static_cast<uint32_t>(number);  // as ReadObjectId takes an integer
-    } else {
-      TokenKind kind = NextToken(lexer_);
-      if (kind == TokenKind::kEof) {
-        return true;
-      }
-      if (kind != TokenKind::kIdentifier) {
-        return Fail("Expected identifier, got %s.", TokenName(kind));
-      }
-      const uint32_t class_hash = IdentifierHash(lexer_);
-      class_type = FindClassType(class_types_, class_hash);
-      if (class_type == nullptr) {
-        return Fail("Unknown type: \"%s\".", lexer_.identifier_value.data);
-      }
-      const bool plain_name =
-          IsPlainIdentifier(class_type->name.data, class_type->name.length) &&
-          NameHash(class_type->name.data, class_type->name.length) == class_hash;
-      header_class_ = plain_name ? class_type : nullptr;
-      if (!ReadObjectId(id)) {
+    // A document read a part at a time: more is asked for while little of the part is left.
+    bool partial = feed_ != nullptr && !feed_->Whole();
+    if (partial && LexerTextLength(lexer_) - lexer_.position < kFeedMargin) {
+      if (!feed_->Feed(lexer_, false)) {
         return false;
       }
+      partial = !feed_->Whole();
+    }
+    const LexerMark top = Mark();
+    const ClassType* class_type = nullptr;
+    uint32_t id = 0;
+    const Header header = ReadHeader(class_type, id);
+    // Whatever stops at the end of a part, or fails, may have been cut short there: it is read
+    // again from the whole rest of the document, with the messages as they were before it. (A
+    // header is whole when it is read: its class name ended before the ID, and an ID cut short
+    // leaves the object's brace to be missed below.)
+    if (partial && header != Header::kObject) {
+      if (!ReadRestAgain(top)) {
+        return false;
+      }
+      continue;
+    }
+    if (header != Header::kObject) {
+      return header == Header::kEnd;
     }
     if (!Reference(class_type->name_hash)) {
       return Fail("Couldn't set referenced type.");
     }
     if (sink_ != nullptr && TryEncodeObject(*class_type, id)) {
       sink_->EncodedObject();
+      continue;
+    }
+    // A tree is read from the whole document only: its messages may name what follows.
+    if (partial) {
+      if (!ReadRestAgain(top)) {
+        return false;
+      }
       continue;
     }
     ValueNode* object = NewObjectValue(class_type->name_hash, id);
@@ -908,8 +958,9 @@ bool ParseDocument(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_t
 
 bool ParseDocumentObjects(Lexer& lexer, Lexer& value_lexer, const TypeRegistry& class_types,
                           const CoreTypeTable& core_types, ReferencedTypeSet& referenced_types,
-                          ValueObjectList& objects, ObjectSink& sink) {
-  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects, &sink);
+                          ValueObjectList& objects, ObjectSink& sink, DocumentFeed* feed) {
+  Parser parser(lexer, value_lexer, class_types, core_types, referenced_types, objects, &sink,
+                feed);
   return parser.ParseDocument();
 }
 

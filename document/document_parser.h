@@ -78,15 +78,36 @@ class ObjectSink {
   virtual void EncodedObject() {}
 };
 
+/// The rest of a document that is read a part at a time (a window over its file): the lexer's
+/// text is the part read so far, and more follows until the feed is whole.
+class DocumentFeed {
+ public:
+  virtual ~DocumentFeed() = default;
+  /// Whether the lexer's text ends where the document does.
+  [[nodiscard]] virtual bool Whole() const = 0;
+  /// Drops the text before the lexer's position and reads more of the document after the rest
+  /// (all of it with `rest`), handing it to the lexer (ContinueLexerText). False when the
+  /// document cannot be read; the caller then stops, and the feed knows why.
+  [[nodiscard]] virtual bool Feed(Lexer& lexer, bool rest) = 0;
+};
+
 /// ParseDocument, handing the objects to `sink` one top-level object at a time, so a caller
 /// that releases them holds the nodes of one object only. Messages, failures and the
 /// referenced-type set are those of ParseDocument. After a failure `objects` holds the objects
 /// of the failing top-level object (and whatever the sink left there) for the caller to release.
+///
+/// With a `feed` that is not whole, the lexer's text is only the first part of the document.
+/// Between top-level objects the parse asks for more while little is left, and an object the
+/// text may have cut short is read again once the rest of the document is read whole: objects
+/// are only encoded straight (DirectWriter) from a part, and one that is not, or whose header
+/// or body fails, is read again after Feed(lexer, true). So the outcome is that of reading the
+/// whole document at once. A failed feed ends the parse with false and no message.
 [[nodiscard]] bool ParseDocumentObjects(Lexer& lexer, Lexer& value_lexer,
                                         const TypeRegistry& class_types,
                                         const CoreTypeTable& core_types,
                                         ReferencedTypeSet& referenced_types,
-                                        ValueObjectList& objects, ObjectSink& sink);
+                                        ValueObjectList& objects, ObjectSink& sink,
+                                        DocumentFeed* feed = nullptr);
 
 /// Reads the entries of a body, just after its "{", up to and including its "}", into the
 /// compound `object` of `class_type`. `depth` is the number of bodies that enclose this one (0

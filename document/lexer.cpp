@@ -698,6 +698,13 @@ void SetLexerText(Lexer& lexer, const char* text, uint32_t length, bool nul_afte
   ResetLexer(lexer);
 }
 
+void ContinueLexerText(Lexer& lexer, const char* text, uint32_t length) {
+  lexer.text = text;
+  lexer.text_length = length;
+  lexer.nul_after_text = true;
+  lexer.position = 0;
+}
+
 void ResetLexerOver(Lexer& lexer, const char* text, uint32_t length, uint32_t line) {
   SetLexerText(lexer, text, length, true);
   lexer.line = line;

@@ -116,6 +116,12 @@ void ResetLexer(Lexer& lexer);
 /// which lets LineStringStart's callers read a value where it stands.
 void SetLexerText(Lexer& lexer, const char* text, uint32_t length, bool nul_after = false);
 
+/// Reads on in `text` (`length` bytes, a NUL after them) from its start: the text that was left
+/// to read, from the position on, now stands at the start of `text`, with more after it. How a
+/// document read a part at a time is handed over part by part; the line, the current kind, the
+/// token values and the diagnostics stay as they were.
+void ContinueLexerText(Lexer& lexer, const char* text, uint32_t length);
+
 /// SetLexerText over `text`, with the line set to `line`: how a value's text is handed to the
 /// value lexer. The text (typically the document lexer's string_value) must stay unchanged
 /// while the value is read, must not be one of `lexer`'s own buffers, and must be followed by

@@ -9,6 +9,7 @@
 
 #include "foundation/ascii.h"
 #include "foundation/bit_stream.h"
+#include "foundation/memory.h"
 #include "foundation/path.h"
 
 #ifdef _WIN32
@@ -862,6 +863,93 @@ bool FileContent::Load(const char* path) {
     buffer_.data[buffer_.size] = 0;
     data = buffer_.data;
     size = buffer_.size;
+  }
+  return true;
+}
+
+FileWindow::~FileWindow() { Close(); }
+
+void FileWindow::Close() {
+  CloseFile(file_);
+  file_ = kInvalidFile;
+  MemoryInterface::Free(block_);
+  block_ = nullptr;
+  capacity_ = 0;
+  window_ = 0;
+  passed_ = 0;
+  data = kEmpty;
+  size = 0;
+  at_end = true;
+  file_size = 0;
+}
+
+bool FileWindow::Open(const char* path, uint32_t window_bytes) {
+  Close();
+  file_ = OpenFile(path, "r");
+  if (file_ == kInvalidFile) {
+    return false;
+  }
+  uint64_t length = 0;
+  if (!QueryFileSize(file_, length)) {
+    length = 0;
+  }
+  window_ = std::max<uint32_t>(window_bytes, 1);
+  at_end = false;
+  file_size = length;
+  if (length >= kMaxStreamBytes || !Fill(window_)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool FileWindow::Advance(uint32_t keep, bool rest) {
+  keep = std::min(keep, size);
+  if (keep != 0) {
+    std::memmove(block_, block_ + keep, size - keep);
+    size -= keep;
+    passed_ += keep;
+  }
+  // A window's worth, or at least one byte more than is kept.
+  if (!Fill(rest ? kMaxStreamBytes : std::max<uint64_t>(window_, uint64_t{size} + 1))) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool FileWindow::Fill(uint64_t wanted) {
+  while (!at_end && size < wanted) {
+    if (uint64_t{size} + 1 >= capacity_) {
+      // Room for the window, or twice the bytes held when they outgrow it.
+      const uint64_t grown = std::max<uint64_t>(uint64_t{window_} + 1, capacity_ * 2);
+      auto* block =
+          static_cast<uint8_t*>(block_ == nullptr ? MemoryInterface::Allocate(grown)
+                                                  : MemoryInterface::Reallocate(block_, grown));
+      if (block == nullptr) {
+        return false;
+      }
+      block_ = block;
+      capacity_ = grown;
+    }
+    const uint64_t room = std::min(capacity_ - 1, wanted) - size;
+    uint32_t delivered = 0;
+    if (!ReadFromFile(file_, block_ + size, static_cast<uint32_t>(room), delivered)) {
+      return false;
+    }
+    size += delivered;
+    if (passed_ + size >= kMaxStreamBytes) {
+      return false;
+    }
+    if (delivered < room) {
+      at_end = true;  // ReadFromFile delivers less only at the end of the file
+      CloseFile(file_);
+      file_ = kInvalidFile;
+    }
+  }
+  if (block_ != nullptr) {
+    block_[size] = 0;
+    data = block_;
   }
   return true;
 }

@@ -7,8 +7,10 @@
 // (output of the tool that the tool itself cannot read back); they stop with FuzzCheck.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bin/bin_file.h"
@@ -176,9 +178,32 @@ class EncodingSink final : public ObjectSink {
   bool direct_;
 };
 
-/// genbin's reading of a document, once encoding objects straight from the text where it can
-/// and once through trees: the outcome, the messages, the referenced types, the object count
-/// and every bit of the object stream must be the same (FuzzCheck).
+/// A document handed to the parse a window of `window` bytes at a time, as genbin reads it.
+class WindowedText final : public DocumentFeed {
+ public:
+  WindowedText(const char* text, uint32_t length, uint32_t window)
+      : text_(text, length), window_(window), part_(text_.substr(0, window)) {}
+  const std::string& part() const { return part_; }
+  bool Whole() const override { return passed_ + part_.size() == text_.size(); }
+  bool Feed(Lexer& lexer, bool rest) override {
+    passed_ += lexer.position;
+    const size_t left = part_.size() - lexer.position;
+    part_ = text_.substr(passed_, rest ? std::string::npos : std::max<size_t>(window_, left + 1));
+    ContinueLexerText(lexer, part_.c_str(), static_cast<uint32_t>(part_.size()));
+    return true;
+  }
+
+ private:
+  const std::string text_;
+  const size_t window_;
+  size_t passed_ = 0;
+  std::string part_;
+};
+
+/// genbin's reading of a document, once encoding objects straight from the text where it can,
+/// once through trees, and once more straight but with the text read in place a window at a
+/// time (the window's size taken from the text): the outcome, the messages, the referenced
+/// types, the object count and every bit of the object stream must be the same (FuzzCheck).
 inline void CheckDirectEncoding(const char* text, uint32_t length, const TypeRegistry& registry) {
   CoreTypeTable core_types;
   if (!BuildCoreTypeTable(core_types)) return;
@@ -189,32 +214,41 @@ inline void CheckDirectEncoding(const char* text, uint32_t length, const TypeReg
     ReferencedTypeSet types;
     CStringBufferA type_list;
   };
-  Run runs[2];
+  Run runs[3];
   EncodingSink tree(registry, core_types, false);
   EncodingSink direct(registry, core_types, true);
-  EncodingSink* sinks[2] = {&tree, &direct};
-  for (int i = 0; i < 2; ++i) {
+  EncodingSink windowed(registry, core_types, true);
+  EncodingSink* sinks[3] = {&tree, &direct, &windowed};
+  WindowedText feed(text, length, length == 0 ? 1 : static_cast<uint8_t>(text[0]) % 64 + 1);
+  for (int i = 0; i < 3; ++i) {
     Lexer lexer;
-    lexer.source.Append(text, length);
     lexer.file_name.Assign("fuzz.txt");
-    ResetLexer(lexer);
+    if (i == 2) {
+      SetLexerText(lexer, feed.part().c_str(), static_cast<uint32_t>(feed.part().size()), true);
+    } else {
+      lexer.source.Append(text, length);
+      ResetLexer(lexer);
+    }
     Lexer value_lexer;
     OwnedObjectList objects;
     runs[i].parsed = ParseDocumentObjects(lexer, value_lexer, registry, core_types, runs[i].types,
-                                          objects, *sinks[i]);
+                                          objects, *sinks[i], i == 2 ? &feed : nullptr);
     runs[i].error = lexer.error;
     runs[i].diagnostics.Append(lexer.diagnostics.data, lexer.diagnostics.length);
     runs[i].types.ForEach(
         [&](uint32_t key, const uint8_t&) { runs[i].type_list.AppendFormat("%u ", key); });
   }
-  FuzzCheck(runs[0].parsed == runs[1].parsed && runs[0].error == runs[1].error &&
-            SameText(runs[0].diagnostics, runs[1].diagnostics) &&
-            SameText(runs[0].type_list, runs[1].type_list));
-  FuzzCheck(tree.objects_seen == direct.objects_seen && tree.refused == direct.refused &&
-            tree.writer.position == direct.writer.position &&
-            tree.stream.size == direct.stream.size &&
-            (tree.stream.size == 0 ||
-             std::memcmp(tree.stream.data, direct.stream.data, tree.stream.size) == 0));
+  for (int i = 1; i < 3; ++i) {
+    FuzzCheck(runs[0].parsed == runs[i].parsed && runs[0].error == runs[i].error &&
+              SameText(runs[0].diagnostics, runs[i].diagnostics) &&
+              SameText(runs[0].type_list, runs[i].type_list));
+    const EncodingSink& other = *sinks[i];
+    FuzzCheck(tree.objects_seen == other.objects_seen && tree.refused == other.refused &&
+              tree.writer.position == other.writer.position &&
+              tree.stream.size == other.stream.size &&
+              (tree.stream.size == 0 ||
+               std::memcmp(tree.stream.data, other.stream.data, tree.stream.size) == 0));
+  }
 }
 
 /// The round trip that every written .bin file must survive: `bytes` loads and writes to a

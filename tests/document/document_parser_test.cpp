@@ -416,6 +416,38 @@ struct SinkOutcome {
   bool operator==(const SinkOutcome&) const = default;
 };
 
+// A document handed over a window of `window` bytes at a time, as genbin reads its file.
+class StringFeed final : public DocumentFeed {
+ public:
+  StringFeed(const std::string& text, uint32_t window)
+      : text_(text), window_(window), part_(text.substr(0, window)) {}
+
+  const std::string& part() const { return part_; }
+  bool Whole() const override { return passed_ + part_.size() == text_.size(); }
+  bool Feed(Lexer& lexer, bool rest) override {
+    ++feeds;
+    if (fail_at == feeds) {
+      return false;
+    }
+    rests += rest ? 1 : 0;
+    passed_ += lexer.position;
+    const size_t left = part_.size() - lexer.position;
+    part_ = text_.substr(passed_, rest ? std::string::npos : std::max<size_t>(window_, left + 1));
+    ContinueLexerText(lexer, part_.c_str(), static_cast<uint32_t>(part_.size()));
+    return true;
+  }
+
+  uint32_t feeds = 0;
+  uint32_t rests = 0;
+  uint32_t fail_at = 0;  // the feed that fails (0: none)
+
+ private:
+  const std::string& text_;
+  const size_t window_;
+  size_t passed_ = 0;
+  std::string part_;
+};
+
 class DirectEncodingTest : public DocumentParserTest {
  protected:
   void SetUp() override {
@@ -437,13 +469,16 @@ class DirectEncodingTest : public DocumentParserTest {
 
   // `in_place`: the document is read where it stands, with the NUL after it declared, so that
   // plain values may be read without copying them (otherwise it is the lexer's own copy).
+  // With a `feed`, the document is read through it (in place) instead.
   SinkOutcome ParseWithSink(const std::string& document, bool direct, uint32_t* encoded,
-                            bool in_place = false) {
+                            bool in_place = false, StringFeed* feed = nullptr) {
     ReleaseObjects(objects_);
     referenced_.Release();
     Lexer lexer;
     lexer.file_name.Assign("doc.txt");
-    if (in_place) {
+    if (feed != nullptr) {
+      SetLexerText(lexer, feed->part().c_str(), static_cast<uint32_t>(feed->part().size()), true);
+    } else if (in_place) {
       SetLexerText(lexer, document.c_str(), static_cast<uint32_t>(document.size()), true);
     } else {
       lexer.source.Append(document.data(), static_cast<uint32_t>(document.size()));
@@ -452,8 +487,8 @@ class DirectEncodingTest : public DocumentParserTest {
     Lexer values;
     EncodingSink sink(registry_, core_.table, direct);
     SinkOutcome outcome{};
-    outcome.parsed =
-        ParseDocumentObjects(lexer, values, registry_, core_.table, referenced_, objects_, sink);
+    outcome.parsed = ParseDocumentObjects(lexer, values, registry_, core_.table, referenced_,
+                                          objects_, sink, feed);
     outcome.error = lexer.error;
     outcome.diagnostics = lexer.diagnostics.data;
     outcome.stream.assign(sink.stream.data, sink.stream.data + sink.stream.size);
@@ -467,11 +502,20 @@ class DirectEncodingTest : public DocumentParserTest {
   }
 
   // Parses `document` with and without direct encoding; everything must come out the same.
-  // Returns how many objects were encoded directly.
+  // Returns how many objects were encoded directly. Then, read through windows of several
+  // sizes, the document must come out as read whole.
   uint32_t ExpectSameBothWays(const std::string& document, bool in_place = false) {
     uint32_t encoded = 0;
     const SinkOutcome tree = ParseWithSink(document, false, nullptr);
     const SinkOutcome direct = ParseWithSink(document, true, &encoded, in_place);
+    for (const uint32_t window : {1u, 17u, 100u, 1000u, 1u << 21}) {
+      SCOPED_TRACE(testing::Message() << "window " << window);
+      StringFeed feed(document, window);
+      uint32_t fed_encoded = 0;
+      const SinkOutcome fed = ParseWithSink(document, true, &fed_encoded, true, &feed);
+      EXPECT_TRUE(fed == direct);
+      EXPECT_EQ(fed_encoded, encoded);
+    }
     EXPECT_EQ(direct.parsed, tree.parsed);
     EXPECT_EQ(direct.error, tree.error);
     EXPECT_EQ(direct.diagnostics, tree.diagnostics);
@@ -610,6 +654,36 @@ TEST_F(DirectEncodingTest, ValuesReadWhereTheyStandComeOutAsTheirTrees) {
   }
   // The plain objects and the cPart after each object are encoded directly.
   EXPECT_GT(encoded, 60u);
+}
+
+// A long document read through a window a little larger than what the parse keeps of a part
+// is read part by part, every object encoded straight from its part, none read again; the
+// outcome is that of reading it whole. A feed that fails ends the parse without a message.
+TEST_F(DirectEncodingTest, LongDocumentsReadInPartsComeOutAsReadWhole) {
+  std::string document;
+  for (int i = 1; i <= 9000; ++i) {
+    document += FullObject(std::to_string(i), i % 7 == 0 ? "Bogus" : "weapon_type_not_gun");
+  }
+  ASSERT_GT(document.size(), 3u << 20);
+  uint32_t encoded = 0;
+  const SinkOutcome whole = ParseWithSink(document, true, &encoded, true);
+  EXPECT_TRUE(whole.parsed);
+  EXPECT_EQ(encoded, 9000u);
+  for (const uint32_t window : {(1u << 20) + 3000, 3u << 19}) {
+    SCOPED_TRACE(window);
+    StringFeed feed(document, window);
+    uint32_t fed_encoded = 0;
+    EXPECT_TRUE(ParseWithSink(document, true, &fed_encoded, true, &feed) == whole);
+    EXPECT_EQ(fed_encoded, 9000u);
+    EXPECT_GT(feed.feeds, 3u);
+    EXPECT_EQ(feed.rests, 0u);
+  }
+  StringFeed failing(document, 1u << 20);
+  failing.fail_at = 2;
+  const SinkOutcome failed = ParseWithSink(document, true, nullptr, true, &failing);
+  EXPECT_FALSE(failed.parsed);
+  EXPECT_FALSE(failed.error);
+  EXPECT_EQ(failed.diagnostics, whole.diagnostics.substr(0, failed.diagnostics.size()));
 }
 
 // String values are parsed into the text block of the one before: growing, shrinking and empty

@@ -337,7 +337,78 @@ TEST_F(FileTest, FileContentFailsAsTheReadersDo) {
   EXPECT_EQ(content.data[kMaxStreamBytes / 2], 0);
 }
 
+// A file read through a window, keeping a different tail each time, gives back every byte in
+// order, whatever the window and the file's size; with `rest` the whole remainder arrives at
+// once. A NUL always follows what is held.
+TEST_F(FileTest, AFileReadThroughAWindowArrivesWholeAndInOrder) {
+  std::mt19937 random(31);
+  for (const uint32_t size : {0u, 1u, 7u, 8u, 100u, 4096u, 70001u}) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() | 1);
+    Put("w.txt", bytes);
+    for (const uint32_t window : {1u, 3u, 8u, 1000u, 1u << 20}) {
+      for (const bool rest_at_once : {false, true}) {
+        SCOPED_TRACE(testing::Message() << size << " bytes, window " << window);
+        FileWindow reader;
+        ASSERT_TRUE(reader.Open(At("w.txt").c_str(), window));
+        EXPECT_EQ(reader.file_size, size);
+        std::string seen;  // the bytes given up so far
+        uint32_t steps = 0;
+        while (true) {
+          ASSERT_LE(reader.size, std::max(window, size));
+          ASSERT_EQ(reader.data[reader.size], 0);
+          ASSERT_TRUE(bytes.compare(seen.size(), reader.size,
+                                    reinterpret_cast<const char*>(reader.data), reader.size) == 0);
+          if (reader.at_end) {
+            EXPECT_EQ(seen.size() + reader.size, size);
+            break;
+          }
+          // Keep a varying tail: none, some, or all that is held.
+          const uint32_t keep =
+              steps % 3 == 0 ? reader.size : (steps % 3 == 1 ? 0 : reader.size / 2);
+          seen.append(reinterpret_cast<const char*>(reader.data), keep);
+          const bool rest = rest_at_once && steps == 2;
+          ASSERT_TRUE(reader.Advance(keep, rest));
+          if (rest) {
+            ASSERT_TRUE(reader.at_end);
+          }
+          ASSERT_LT(++steps, 3 * size + 10);
+        }
+      }
+    }
+  }
+  FileWindow reader;
+  EXPECT_FALSE(reader.Open(At("missing.txt").c_str(), 10));
+  EXPECT_FALSE(reader.Open(root_.c_str(), 10));
+  EXPECT_EQ(reader.size, 0u);
+  EXPECT_EQ(reader.data[0], 0);
+  Put("huge.txt", "");
+  fs::resize_file(At("huge.txt"), kMaxStreamBytes);
+  EXPECT_FALSE(reader.Open(At("huge.txt").c_str(), 10));
+}
+
 #ifndef _WIN32
+// A pipe reports no size; it is read through the window to its end all the same, and it may
+// not pass kMaxStreamBytes either.
+TEST_F(FileTest, APipeIsReadThroughAWindowToItsEnd) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string content(30000, 'q');
+  ASSERT_EQ(write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  close(ends[1]);
+  FileWindow reader;
+  ASSERT_TRUE(reader.Open(("/proc/self/fd/" + std::to_string(ends[0])).c_str(), 4096));
+  close(ends[0]);
+  EXPECT_EQ(reader.file_size, 0u);
+  std::string seen;
+  while (!reader.at_end) {
+    seen.append(reinterpret_cast<const char*>(reader.data), reader.size);
+    ASSERT_TRUE(reader.Advance(reader.size, false));
+  }
+  seen.append(reinterpret_cast<const char*>(reader.data), reader.size);
+  EXPECT_TRUE(seen == content);
+}
+
 TEST_F(FileTest, FileContentReadsAPipeToItsEnd) {
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
