@@ -921,8 +921,12 @@ bool FileWindow::Advance(uint32_t keep, bool rest) {
 bool FileWindow::Fill(uint64_t wanted) {
   while (!at_end && size < wanted) {
     if (uint64_t{size} + 1 >= capacity_) {
-      // Room for the window, or twice the bytes held when they outgrow it.
-      const uint64_t grown = std::max<uint64_t>(uint64_t{window_} + 1, capacity_ * 2);
+      // Room for the window, or twice the bytes held when they outgrow it, or at once for all
+      // that is wanted of what the file announced.
+      uint64_t grown = std::max<uint64_t>(uint64_t{window_} + 1, capacity_ * 2);
+      if (file_size > passed_ + size) {
+        grown = std::max(grown, std::min(file_size - passed_, wanted) + 1);
+      }
       auto* block =
           static_cast<uint8_t*>(block_ == nullptr ? MemoryInterface::Allocate(grown)
                                                   : MemoryInterface::Reallocate(block_, grown));
