@@ -76,9 +76,6 @@ bool WriteAllTo(FileHandle file, const uint8_t* bytes, size_t count);
 bool MapReadOnly(FileHandle file, uint64_t size, void*& view);
 // Gives back a view from MapReadOnly.
 void UnmapReadOnly(void* view, size_t bytes);
-// Whether the view of a file of `size` bytes goes on past them, into its last page (which the
-// system fills with zeros).
-bool HasRoomAfterMapping(uint64_t size);
 
 // Storage that ReadToEnd fills: `bytes` can take `room` bytes.
 struct Room {
@@ -439,8 +436,6 @@ bool MapReadOnly(FileHandle, uint64_t, void*&) { return false; }
 
 void UnmapReadOnly(void*, size_t) {}
 
-bool HasRoomAfterMapping(uint64_t) { return false; }
-
 }  // namespace
 
 bool SameFile(const char* a, const char* b) {
@@ -749,11 +744,6 @@ bool MapReadOnly(FileHandle file, uint64_t size, void*& view) {
 
 void UnmapReadOnly(void* view, size_t bytes) { munmap(view, bytes); }
 
-bool HasRoomAfterMapping(uint64_t size) {
-  const long page_bytes = sysconf(_SC_PAGESIZE);
-  return page_bytes > 0 && size % static_cast<uint64_t>(page_bytes) != 0;
-}
-
 }  // namespace
 
 bool SameFile(const char* a, const char* b) {
@@ -820,7 +810,6 @@ void FileContent::Release() {
   buffer_.Reset();
   data = kEmpty;
   size = 0;
-  nul_after = true;
 }
 
 bool FileContent::Load(const char* path) {
@@ -846,7 +835,6 @@ bool FileContent::Load(const char* path) {
     mapping_bytes_ = static_cast<size_t>(length);
     data = static_cast<const uint8_t*>(view);
     size = static_cast<uint32_t>(length);
-    nul_after = HasRoomAfterMapping(length);
     return true;
   }
   const bool ok = ReadOpenFile(file, buffer_);
@@ -855,12 +843,6 @@ bool FileContent::Load(const char* path) {
     return false;
   }
   if (buffer_.size != 0) {
-    // The bytes past the content are zero; one more byte of capacity guarantees the first.
-    if (buffer_.capacity == buffer_.size && !buffer_.Grow(buffer_.size + 1)) {
-      buffer_.Reset();
-      return false;
-    }
-    buffer_.data[buffer_.size] = 0;
     data = buffer_.data;
     size = buffer_.size;
   }

@@ -82,11 +82,6 @@ class FileContent {
 
   const uint8_t* data = kEmpty;
   uint32_t size = 0;
-  /// data[size] is a NUL that may be read: a reader can then stop at the first byte that ends
-  /// what it reads instead of checking the length at every byte. True for an empty content and
-  /// a read one; for a mapped file when its last page has room after the content (the system
-  /// fills that room with zeros), which is every size but the multiples of the page size.
-  bool nul_after = true;
 
  private:
   static constexpr uint8_t kEmpty[1] = {0};
