@@ -380,17 +380,27 @@ TEST_F(FileTest, AFileReadThroughAWindowArrivesWholeAndInOrder) {
 }
 
 #ifndef _WIN32
-// A pipe reports no size; it is read through the window to its end all the same, and it may
-// not pass kMaxStreamBytes either.
-TEST_F(FileTest, APipeIsReadThroughAWindowToItsEnd) {
+// The path of the read end `fd` of a pipe that holds `content` and is closed for writing.
+std::string PipeHolding(const std::string& content, int& fd) {
   int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  const std::string content(30000, 'q');
-  ASSERT_EQ(write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+  fd = -1;
+  if (pipe(ends) != 0) return std::string();
+  const bool written =
+      write(ends[1], content.data(), content.size()) == static_cast<ssize_t>(content.size());
   close(ends[1]);
+  fd = ends[0];
+  return written ? "/proc/self/fd/" + std::to_string(ends[0]) : std::string();
+}
+
+// A pipe reports no size; it is read through the window to its end all the same.
+TEST_F(FileTest, APipeIsReadThroughAWindowToItsEnd) {
+  const std::string content(30000, 'q');
+  int fd = -1;
+  const std::string path = PipeHolding(content, fd);
+  ASSERT_FALSE(path.empty());
   FileWindow reader;
-  ASSERT_TRUE(reader.Open(("/proc/self/fd/" + std::to_string(ends[0])).c_str(), 4096));
-  close(ends[0]);
+  ASSERT_TRUE(reader.Open(path.c_str(), 4096));
+  close(fd);
   EXPECT_EQ(reader.file_size, 0u);
   std::string seen;
   while (!reader.at_end) {
@@ -402,14 +412,13 @@ TEST_F(FileTest, APipeIsReadThroughAWindowToItsEnd) {
 }
 
 TEST_F(FileTest, FileContentReadsAPipeToItsEnd) {
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
   const std::string content(30000, 'p');
-  ASSERT_EQ(write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  close(ends[1]);
+  int fd = -1;
+  const std::string path = PipeHolding(content, fd);
+  ASSERT_FALSE(path.empty());
   FileContent held;
-  EXPECT_TRUE(held.Load(("/proc/self/fd/" + std::to_string(ends[0])).c_str()));
-  close(ends[0]);
+  EXPECT_TRUE(held.Load(path.c_str()));
+  close(fd);
   EXPECT_TRUE(Bytes(held) == content);
 }
 #endif
