@@ -4,8 +4,9 @@
 // the executable. The document is read one top-level object at a time: an object whose fields
 // stand in declaration order (as gentext writes them) is encoded into the object stream while
 // it is read; any other (with its inline objects) is read into a tree, validated and encoded as
-// soon as its closing brace is read, and its nodes go back to the pool. So memory holds the
-// document text (mapped from the file where the platform allows, and lexed in place), the
+// soon as its closing brace is read, and its nodes go back to the pool. The text itself is read
+// through a window of a few MiB (lexed in place), refilled between objects; an object that is
+// not encoded straight is read from the whole rest of the text. So memory holds the window, the
 // stream and at most one object's tree. The messages are still those of three whole phases
 // (every parse error first, then the first object that fails validation, then encoding), since
 // each phase's outcome is only reported once the whole document has been read. At the end the
