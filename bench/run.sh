@@ -87,7 +87,7 @@ measure() {
   # removed first too: freeing a file of a few hundred MB takes tens of ms, which the tool
   # paid when its rename replaced it while protoc's did not (the shell truncates protoc's
   # output before the timed program starts); and the tool makes an output that replaces a
-  # file durable (fsync before the rename), which a new one needs not.
+  # file durable (fsync before the rename), which a new one does not need.
   rm -f "$output"
   sync
   if ! /usr/bin/time -f '%e %U %S %M' -o "$stats" "$@" <"${stdin_from:-/dev/null}" \
