@@ -133,6 +133,57 @@ TEST_F(GenBinTest, GentextReadsBackWhatGenbinWrote) {
   EXPECT_EQ(folder_.Get("back.txt"), document);
 }
 
+// A document longer than the window genbin reads it through (8 MiB) is converted as a whole:
+// every object, one whose fields stand out of order (read as a tree, from the whole rest of the
+// document) among them; and an error far into it is reported at its line.
+TEST_F(GenBinTest, LongDocumentsAreReadAPartAtATime) {
+  UseLibrary(
+      {{"cR",
+        {{"name", "cString", 0, 0, {}}, {"values", "cFloat", -1, 0, {}}, {"part", "cA", 0, 0, {}}}},
+       kClassA});
+  const std::string name(300, 'n');
+  std::string in_order;
+  std::string reordered;
+  std::string broken;
+  constexpr uint32_t kObjects = 40000;
+  uint32_t broken_line = 0;
+  uint32_t line = 1;
+  for (uint32_t id = 1; id <= kObjects; ++id) {
+    const std::string n = std::to_string(id);
+    const std::string values = "\tvalues = [\r\n\t\t\"1.5\"\r\n\t\t\"" + n + "\"\r\n\t]\r\n";
+    const std::string part =
+        "\tpart = {\r\n\t\txy = \"" + std::to_string(id % 100) + "\"\r\n\t}\r\n";
+    const std::string named = "\tname = \"" + name + "\"\r\n";
+    const std::string object = "cR " + n + " {\r\n" + named + values + part + "}\r\n";
+    in_order += object;
+    reordered +=
+        id == kObjects / 2 ? "cR " + n + " {\r\n" + part + named + values + "}\r\n" : object;
+    if (id == kObjects - 10) {
+      broken_line = line + 1;
+      broken += "cR " + n + " {\r\n\tbogus = \"1\"\r\n" + named + values + part + "}\r\n";
+    } else {
+      broken += object;
+    }
+    line += 10;
+  }
+  ASSERT_GT(in_order.size(), 12u << 20);
+  ASSERT_TRUE(folder_.Put("long.txt", in_order));
+  ASSERT_TRUE(folder_.Put("reordered.txt", reordered));
+  ASSERT_TRUE(folder_.Put("broken.txt", broken));
+  ToolRun run = Run({"genbin", "long.txt"});
+  ASSERT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, Progress(kObjects));
+  ASSERT_EQ(Run({"gentext", "long.bin", "back.txt"}).exit_code, 0);
+  EXPECT_TRUE(folder_.Get("back.txt") == in_order);
+  ASSERT_EQ(Run({"genbin", "reordered.txt"}).exit_code, 0);
+  EXPECT_TRUE(folder_.Get("reordered.bin") == folder_.Get("long.bin"));
+  run = Run({"genbin", "broken.txt"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.output, "Parsing document...\nbroken.txt(" + std::to_string(broken_line) +
+                            ") Error: Unknown field cR::bogus.\n");
+  EXPECT_FALSE(folder_.Exists("broken.bin"));
+}
+
 struct FailureCase {
   const char* name;
   std::vector<TestClass> library;
