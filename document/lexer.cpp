@@ -61,6 +61,17 @@ constexpr TokenRow kTokenRows[] = {
     {-1, nullptr, false},
 };
 
+// The length of the longest keyword.
+constexpr uint32_t kLongestKeyword = [] {
+  uint32_t longest = 0;
+  for (const TokenRow* row = kTokenRows; row->kind != -1; ++row) {
+    uint32_t length = 0;
+    while (row->keyword && row->name[length] != '\0') ++length;
+    longest = length > longest ? length : longest;
+  }
+  return longest;
+}();
+
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 constexpr bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
@@ -1074,6 +1085,9 @@ const char* TokenName(TokenKind kind) {
 }
 
 TokenKind KeywordKind(const char* text, uint32_t length) {
+  if (length > kLongestKeyword) {
+    return TokenKind::kNone;  // most identifiers: no row to look through
+  }
   for (const TokenRow* row = kTokenRows; row->kind != -1; ++row) {
     if (row->keyword && std::strlen(row->name) == length &&
         std::memcmp(row->name, text, length) == 0) {

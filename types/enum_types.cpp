@@ -459,35 +459,50 @@ bool CEnumCoreType::FixedBitWidth(const FieldInfo&, uint32_t& bits) const {
 
 namespace {
 
-// Whether the entry name is the text of `length` bytes, ignoring case. The lengths are compared
-// first: the names of one type often share a long beginning ("UPGRADEABLE_"). A name written
-// as the table spells it, as gentext writes it, matches in one library compare.
-bool NamesText(const char* name, const char* text, size_t length) {
-  return std::strlen(name) == length &&
-         (std::memcmp(name, text, length) == 0 || EqualsIgnoringCase(name, text));
+// Whether the `length` bytes at `a` and `b` are equal ignoring ASCII case.
+bool SameBytesIgnoringCase(const char* a, const char* b, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (AsciiToLower(a[i]) != AsciiToLower(b[i])) return false;
+  }
+  return true;
+}
+
+// Whether the entry's name is the text of `length` bytes, ignoring case (the text need not end
+// there). The lengths are compared first: the names of one type often share a long beginning
+// ("UPGRADEABLE_"). A name written as the table spells it, as gentext writes it, matches in
+// one library compare.
+bool NamesText(const EnumName& entry, const char* text, size_t length) {
+  return entry.length == length && (std::memcmp(entry.name, text, length) == 0 ||
+                                    SameBytesIgnoringCase(entry.name, text, length));
 }
 
 }  // namespace
 
 bool CEnumCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
-  // The whole text is the value; a text with a NUL inside it is no name and no number.
+  // The whole text is the value.
   const char* text = LexerText(lexer);
-  const size_t length = LexerTextLength(lexer);
-  const bool plain = std::strlen(text) == length;
-  for (const EnumName& entry : names_) {
-    if (plain && NamesText(entry.name, text, length)) {
-      value.payload.word = static_cast<uint32_t>(entry.value);
-      return true;
-    }
-  }
-  int32_t number = 0;
-  if (plain && ParseEnumNumber(text, length, number)) {
-    value.payload.word = static_cast<uint32_t>(number);
+  if (ParsePlainText(text, LexerTextLength(lexer), value)) {
     return true;
   }
   ReportWarning(lexer, "Unknown name \"%s\" for %s, using fallback.", text, name.data);
   value.payload.word = static_cast<uint32_t>(fallback_);
   return true;
+}
+
+bool CEnumCoreType::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  // A text with a NUL inside it is no name (no entry name holds one) and no number.
+  for (const EnumName& entry : names_) {
+    if (NamesText(entry, text, length)) {
+      value.payload.word = static_cast<uint32_t>(entry.value);
+      return true;
+    }
+  }
+  int32_t number = 0;
+  if (ParseEnumNumber(text, length, number)) {
+    value.payload.word = static_cast<uint32_t>(number);
+    return true;
+  }
+  return false;
 }
 
 bool CEnumCoreType::FormatValue(CStringBufferA& out, const ValueNode& value, void*,
@@ -540,7 +555,7 @@ bool CFlagCoreType::ParseValue(Lexer& lexer, ValueNode& value, void*) const {
         // Every entry of the name counts: a table may list one name more than once.
         bool known = false;
         for (const EnumName& entry : names_) {
-          if (NamesText(entry.name, lexer.identifier_value.data, lexer.identifier_value.length)) {
+          if (NamesText(entry, lexer.identifier_value.data, lexer.identifier_value.length)) {
             mask |= static_cast<uint32_t>(entry.value);
             known = true;
           }
@@ -581,6 +596,35 @@ bool CFlagCoreType::FormatValue(CStringBufferA& out, const ValueNode& value, voi
     if (!first) out.AppendChar(',');
     AppendDecimal(out, remaining);
   }
+  return true;
+}
+
+bool CFlagCoreType::ParsePlainText(const char* text, uint32_t length, ValueNode& value) const {
+  // Names separated by "," without spaces, each naming at least one entry: what ParseValue
+  // reads without a warning from identifier tokens alone. The empty text is 0.
+  uint32_t mask = 0;
+  const char* const end = text + length;
+  for (const char* start = text; start != end;) {
+    const char* comma = static_cast<const char*>(std::memchr(start, ',', end - start));
+    const char* const stop = comma != nullptr ? comma : end;
+    const size_t count = static_cast<size_t>(stop - start);
+    // One identifier token, as the value lexer reads a name.
+    if (!IsPlainIdentifier(start, static_cast<uint32_t>(count))) {
+      return false;
+    }
+    bool known = false;
+    for (const EnumName& entry : names_) {
+      if (NamesText(entry, start, count)) {
+        mask |= static_cast<uint32_t>(entry.value);
+        known = true;
+      }
+    }
+    if (!known || (comma != nullptr && comma + 1 == end)) {
+      return false;  // an unknown name warns; a trailing "," fails
+    }
+    start = comma != nullptr ? comma + 1 : end;
+  }
+  value.payload.word = mask;
   return true;
 }
 

@@ -45,8 +45,19 @@
 
 /// One named value of an enumeration or flag-set type.
 struct EnumName {
+  constexpr EnumName(const char* entry_name, int32_t entry_value)
+      : name(entry_name), value(entry_value), length(TextLength(entry_name)) {}
+
   const char* name;
   int32_t value;
+  uint32_t length;  // of the name, worked out when the program is built
+
+ private:
+  static constexpr uint32_t TextLength(const char* text) {
+    uint32_t count = 0;
+    while (text[count] != '\0') ++count;
+    return count;
+  }
 };
 
 enum class EnumTypeKind : uint8_t {
@@ -82,6 +93,9 @@ class CEnumCoreType : public CCoreType {
   /// Takes the lexer's whole source text as the value's text. Always succeeds; an unreadable
   /// text gives Fallback and a warning on the lexer.
   bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const override;
+  /// An entry name or one of the number forms: every text that ParseValue reads without a
+  /// warning, to the same value.
+  bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const override;
   /// The entry name, or "%d" for an unnamed value. Leaves `comment` untouched.
   bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,
                    CStringBufferA& comment) const override;
@@ -115,6 +129,9 @@ class CFlagCoreType : public CCoreType {
   /// Reads identifiers and numbers separated by ","; the empty text is 0. Fails on any other
   /// token (a quoted name, a failed number, a trailing ",").
   bool ParseValue(Lexer& lexer, ValueNode& value, void* unused) const override;
+  /// Known names separated by "," (no blanks, no numbers), or the empty text: the form gentext
+  /// writes for the masks that its table names whole, read as ParseValue reads it.
+  bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const override;
   /// The names of the set flags, then "%u" for the unnamed bits. Leaves `comment` untouched.
   bool FormatValue(CStringBufferA& out, const ValueNode& value, void* unused,
                    CStringBufferA& comment) const override;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <string>
 
 #include "document/lexer.h"
@@ -207,6 +210,80 @@ TEST(FlagCoreTypeTest, ParsesNamesAndNumbers) {
                            "'UPGRADEABLE_SUCTION'", "1.x"}) {
     EXPECT_EQ(Parse(flags, text), "refused") << text;
   }
+}
+
+// Whether every ","-separated piece of the text starts as a name does (no number, no blank).
+bool NamesOnly(const std::string& text) {
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const char first = start < comma ? text[start] : '\0';
+    if (!(std::isalpha(static_cast<unsigned char>(first)) || first == '_')) return false;
+    start = comma + 1;
+  }
+  return true;
+}
+
+// ParsePlainText reads a text only to the value ParseValue reads without a warning, and no
+// further than the text's length: here each text is followed by the closing quote of a
+// document's string instead of a NUL. An enumeration's plain texts are all that ParseValue
+// reads without a warning; a flag set's are the empty text and known names without blanks.
+TEST(EnumCoreTypeTest, PlainTextsReadAsParseValueReadsThemWithoutWarning) {
+  const std::string long_name = "UPGRADEABLE_" + std::string(40, 'X');
+  const char* const texts[] = {"",
+                               "WEAPON_TYPE_GUN",
+                               "weapon_type_not_gun",
+                               "WEAPON_TYPE_GUNX",
+                               "WEAPON_TYPE_GU",
+                               " WEAPON_TYPE_GUN",
+                               "WEAPON_TYPE_GUN ",
+                               "1",
+                               "+3",
+                               "-2147483648",
+                               "2147483648",
+                               "/* 3 */",
+                               "/*3",
+                               "1x",
+                               "Bogus",
+                               "true",
+                               "UPGRADEABLE_SUCTION",
+                               "upgradeable_suction,Upgradeable_Death_Explosion",
+                               "UpgradeableFlags@UPGRADEABLE_SUCTION",
+                               "UPGRADEABLE_SUCTION,UPGRADEABLE_SUCTION",
+                               "UPGRADEABLE_SUCTION,",
+                               ",UPGRADEABLE_SUCTION",
+                               "UPGRADEABLE_SUCTION,,UPGRADEABLE_SUCTION",
+                               "UPGRADEABLE_SUCTION, UPGRADEABLE_DEATH_EXPLOSION",
+                               "UPGRADEABLE_SUCTION,4",
+                               "A,UPGRADEABLE_SUCTION",
+                               "UPGRADEABLE_SUCTION,true",
+                               "1UPGRADEABLE_SUCTION",
+                               long_name.c_str(),
+                               "STATE_ANY",
+                               "ControllerState@STATE_FE_MAP"};
+  for (const char* type_name : {"cWeaponType", "cUpgradeableFlags", "cControllerState",
+                                "cFSMissionSuccessState", "cAnimSetHint", "cAnimStateFlag"}) {
+    const CCoreType& type = Type(type_name);
+    for (const char* text : texts) {
+      SCOPED_TRACE(std::string(type_name) + " \"" + text + "\"");
+      const std::string quoted = std::string(text) + "\"";
+      ValueNode plain = Node(0xDEADBEEF);
+      const bool taken =
+          type.ParsePlainText(quoted.c_str(), static_cast<uint32_t>(std::strlen(text)), plain);
+      const std::string parsed = Parse(type, text);
+      const bool quiet = parsed != "refused" && parsed.back() == ' ';
+      const bool flags = type_name == std::string("cUpgradeableFlags") ||
+                         type_name == std::string("cAnimStateFlag");
+      const bool plain_form = !flags || text[0] == '\0' || NamesOnly(text);
+      EXPECT_EQ(taken, quiet && plain_form) << parsed;
+      if (taken) {
+        EXPECT_EQ(std::to_string(plain.payload.word) + " ", parsed);
+      }
+    }
+  }
+  // A NUL inside a text is no name and no number.
+  ValueNode node = Node(0);
+  EXPECT_FALSE(Type("cWeaponType").ParsePlainText("WEAPON\0TYPE_GUN\"", 15, node));
+  EXPECT_FALSE(Type("cUpgradeableFlags").ParsePlainText("UPGRADEABLE_SUCTION\0\"", 20, node));
 }
 
 }  // namespace
