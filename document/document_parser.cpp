@@ -92,6 +92,10 @@ struct FieldFacts {
   bool plain_prefix;
   // So may the field's own line: plain_prefix, plain_name and no array.
   bool in_place;
+  // The field's own line holds a value of another core type, whose text is handed to
+  // ParsePlainText where it stands in the document when its string has no escape (plain_name,
+  // no array, no compound kind).
+  bool text_in_place;
 };
 
 // While less than this is left of a part of a document read a part at a time, the next part
@@ -185,8 +189,19 @@ class Parser {
   bool EncodeFieldValue(const FieldInfo& field, FieldFacts& types, TokenKind kind, uint32_t depth,
                         BitWriter& out);
   bool EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out);
-  // What EncodeInPlace did with a line.
+  // What EncodeInPlace, EncodeTextInPlace and EncodeParsedValue did with a line.
   enum class InPlace { kWritten, kNotPlain, kFailed };
+  // Parses a value of the field's core type (not of compound kind) into the scratch node with
+  // `parse` and writes it: kNotPlain when `parse` refuses the text, kFailed when the value is
+  // not one to write.
+  template <typename Parse>
+  InPlace EncodeParsedValue(const FieldInfo& field, const FieldFacts& facts, Parse&& parse,
+                            BitWriter& out);
+  // Encodes the value of a field's line (facts.text_in_place) whose string runs from `start`
+  // to the closing quote at `end`, when ParsePlainText takes its text where it stands; the line
+  // is then read. kNotPlain leaves everything as it was, for the line to be read as a token.
+  InPlace EncodeTextInPlace(const FieldInfo& field, FieldFacts& facts, uint32_t start, uint32_t end,
+                            BitWriter& out);
   // Encodes the value of a field's line (facts.in_place) whose string starts at `start`, where
   // it stands in the text, when it has the plain form; the line is then read. kNotPlain leaves
   // everything as it was, for the line to be read token by token.
@@ -296,6 +311,8 @@ FieldFacts& Parser::TypesOf(const FieldInfo& field) {
     slot.plain_prefix = slot.core != nullptr && slot.core_kind != kCompoundKind &&
                         slot.core_kind != kCStringHash && slot.core->HasPlainPrefix();
     slot.in_place = slot.plain_prefix && slot.plain_name && !field.IsArray();
+    slot.text_in_place = slot.core != nullptr && slot.core_kind != kCompoundKind &&
+                         !slot.plain_prefix && slot.plain_name && !field.IsArray();
   }
   return slot;
 }
@@ -705,10 +722,15 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
     // in one step, up to the value's first token, with the tokens that the steps below read.
     FieldFacts& types = TypesOf(field);
     const bool plain_name = types.plain_name;
-    if (types.in_place) {
+    if (types.in_place || types.text_in_place) {
       const uint32_t start = LineStringStart(lexer_, depth + 1, field.name.data, field.name.length);
-      const InPlace done =
-          start != 0 ? EncodeInPlace(field, types, start, out) : InPlace::kNotPlain;
+      InPlace done = InPlace::kNotPlain;
+      if (start != 0 && types.in_place) {
+        done = EncodeInPlace(field, types, start, out);
+      } else if (start != 0) {
+        const uint32_t end = LineStringEnd(lexer_, start);
+        done = end != 0 ? EncodeTextInPlace(field, types, start, end, out) : InPlace::kNotPlain;
+      }
       if (done == InPlace::kWritten) {
         continue;
       }
@@ -759,13 +781,13 @@ bool Parser::EncodeFieldValue(const FieldInfo& field, FieldFacts& types, TokenKi
   return depth < kMaxNestingDepth && EncodeBody(*nested, depth + 1, out);
 }
 
-bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out) {
+template <typename Parse>
+QVX_ALWAYS_INLINE Parser::InPlace Parser::EncodeParsedValue(const FieldInfo& field,
+                                                            const FieldFacts& facts, Parse&& parse,
+                                                            BitWriter& out) {
   // The node NewPrimitive makes; after the parse, WriteBinObject writes a value only in the
   // form its type's storage names.
   const uint32_t kind = facts.core_kind;
-  if (kind == kCompoundKind) {
-    return false;
-  }
   ValueNode& value = scratch_;
   InitPrimitive(value, field.type_hash, kind);
   // A string value is parsed into the block the previous one left, when it fits: most strings
@@ -774,13 +796,22 @@ bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, Bi
   if (text) {
     value.payload.text = held_text_;
   }
-  const bool written = ReadValueText(value, *facts.core) && value.kind == kind &&
-                       facts.core->WriteValue(out, field, value);
+  const bool parsed = parse(value);
+  const bool written = parsed && value.kind == kind && facts.core->WriteValue(out, field, value);
   if (text) {
     held_text_ = value.payload.text;
     value.payload.text = HeapText::Empty();
   }
-  return written;
+  if (!parsed) {
+    return InPlace::kNotPlain;
+  }
+  return written ? InPlace::kWritten : InPlace::kFailed;
+}
+
+bool Parser::EncodeValueText(const FieldInfo& field, const FieldFacts& facts, BitWriter& out) {
+  const auto read = [&](ValueNode& value) { return ReadValueText(value, *facts.core); };
+  return facts.core_kind != kCompoundKind &&
+         EncodeParsedValue(field, facts, read, out) == InPlace::kWritten;
 }
 
 QVX_ALWAYS_INLINE Parser::InPlace Parser::EncodeInPlace(const FieldInfo& field, FieldFacts& facts,
@@ -801,6 +832,24 @@ QVX_ALWAYS_INLINE Parser::InPlace Parser::EncodeInPlace(const FieldInfo& field, 
   }
   TakeLineString(lexer_, start + length);
   return InPlace::kWritten;
+}
+
+Parser::InPlace Parser::EncodeTextInPlace(const FieldInfo& field, FieldFacts& facts, uint32_t start,
+                                          uint32_t end, BitWriter& out) {
+  // As EncodeFieldValue and EncodeValueText go on with a string token, whose text is the bytes
+  // between the quotes; ParsePlainText stops at the closing quote as at a NUL.
+  if (!(facts.builtin || ReferenceFieldType(facts))) {
+    return InPlace::kFailed;
+  }
+  const char* const text = LexerText(lexer_) + start;
+  const auto read = [&](ValueNode& value) {
+    return facts.core->ParsePlainText(text, end - start, value);
+  };
+  const InPlace done = EncodeParsedValue(field, facts, read, out);
+  if (done == InPlace::kWritten) {
+    TakeLineString(lexer_, end);
+  }
+  return done;
 }
 
 TokenKind Parser::NextLineToken(uint32_t tabs, uint32_t other_tabs) {

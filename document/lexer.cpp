@@ -944,6 +944,15 @@ uint32_t LineStringStart(Lexer& lexer, uint32_t tabs, const char* name, uint32_t
   return at != 0 && LexerText(lexer)[at] == '"' ? at + 1 : 0;
 }
 
+uint32_t LineStringEnd(Lexer& lexer, uint32_t start) {
+  const uint32_t first = lexer.position;
+  lexer.position = start;
+  SkipLongRun(lexer, kStringRunByte, '"', '\\', '\n');
+  const uint32_t end = lexer.position;
+  lexer.position = first;
+  return end < LexerTextLength(lexer) && LexerText(lexer)[end] == '"' ? end : 0;
+}
+
 void TakeLineString(Lexer& lexer, uint32_t closing_quote) {
   lexer.position = closing_quote + 1;
   ++lexer.line;  // the line feed of the CR LF

@@ -158,6 +158,11 @@ TokenKind TakeLineToken(Lexer& lexer, uint32_t tabs, const char* name, uint32_t 
 /// (nul_after_text): the caller may read the string's bytes up to any byte it stops at,
 /// knowing that the NUL ends the text. TakeLineString then completes the line.
 uint32_t LineStringStart(Lexer& lexer, uint32_t tabs, const char* name, uint32_t length);
+/// The offset of the closing double quote of the string that LineStringStart found starting at
+/// `start`, when no escape, line feed, NUL or byte from 0x80 comes before it: the string
+/// TakeLineToken would take, whose text is the bytes from `start` up to that quote. Reads
+/// nothing, and gives 0 (never such an offset) for any other string.
+uint32_t LineStringEnd(Lexer& lexer, uint32_t start);
 /// Reads the line whose string LineStringStart found, when that string ends at the double quote
 /// at `closing_quote` with no escape, line feed, NUL or byte from 0x80 before it: position,
 /// line and current kind then are those TakeLineToken leaves, but string_value keeps its text

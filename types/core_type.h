@@ -65,10 +65,12 @@ class CCoreType {
   /// form of varying width or a field quantization that ReadValue refuses.
   virtual bool FixedBitWidth(const FieldInfo& field, uint32_t& bits) const;
   /// Reads a value text that has the plain form gentext writes (`length` bytes at `text`, a
-  /// NUL after them) straight from the text, into what ParseValue would read from it. False,
-  /// with the payload in no particular state, for a text of any other form, which ParseValue
-  /// then reads: a reader spares itself the value lexer for the usual texts. The base class
-  /// takes a text when ReadPlainPrefix reads all of it (and so none at all by default).
+  /// NUL or the closing double quote of a document's string after them, so a reader may hand
+  /// over the text where it stands) straight from the text, into what ParseValue would read
+  /// from it, reading nothing past the text. False, with the payload in no particular state,
+  /// for a text of any other form, which ParseValue then reads: a reader spares itself the
+  /// value lexer for the usual texts. The base class takes a text when ReadPlainPrefix reads
+  /// all of it (and so none at all by default).
   virtual bool ParsePlainText(const char* text, uint32_t length, ValueNode& value) const;
   /// Reads the plain form from `text` on, up to the first byte that cannot continue it, where
   /// the text must go on at least to a byte that no plain form holds (a NUL, or the closing

@@ -622,15 +622,38 @@ TEST_F(DirectEncodingTest, ValuesReadWhereTheyStandComeOutAsTheirTrees) {
                                    "1e400,0,0",   "1.,2,3",   ",1,2", "1,2,3 ",  "-0,1E-3,7"};
   const char* const targets[] = {"@9", "@ 9", "@'Crate_B'", "9", "@-9", "@"};
   const char* const tags[] = {"1", "Name", "-5", "1 2", "'x'"};
+  // Enumeration, flag and string values, whose texts are handed over where they stand.
+  const char* const kinds[] = {"weapon_type_not_gun",
+                               "WEAPON_TYPE_ANY",
+                               "Bogus",
+                               "1",
+                               "/* 2 */",
+                               "-1",
+                               "",
+                               "true",
+                               "a\\\"b"};
+  const char* const flag_sets[] = {"UPGRADEABLE_SUCTION",
+                                   "upgradeable_suction,UPGRADEABLE_DEATH_EXPLOSION",
+                                   "",
+                                   "UPGRADEABLE_SUCTION,",
+                                   ",UPGRADEABLE_SUCTION",
+                                   "Bogus,UPGRADEABLE_SUCTION",
+                                   "3",
+                                   "UPGRADEABLE_SUCTION, UPGRADEABLE_DEATH_EXPLOSION",
+                                   "UpgradeableFlags@UPGRADEABLE_SUCTION",
+                                   "true"};
+  const char* const names[] = {"n",           "",
+                               "a \\\"q\\\"", "\xC3\xA9t\xC3\xA9",
+                               "tab\there",   "a name longer than one block of sixteen bytes"};
   const auto object = [](int id, const char* count, const char* position, const char* target,
-                         const char* tag) {
+                         const char* tag, const char* kind = "weapon_type_not_gun",
+                         const char* flags = "UPGRADEABLE_SUCTION", const char* name = "n") {
     return "cFull " + std::to_string(id) + " {\r\n\tCount = \"" + count + "\"\r\n\tPos = \"" +
-           position + "\"\r\n\tTarget = \"" + target +
-           "\" //cItem\r\n\tKind = \"weapon_type_not_gun\"\r\n\tFlags = \"UPGRADEABLE_SUCTION\"\r\n"
-           "\tSub = {\r\n\t\tCount = \"" +
-           count + "\"\r\n\t}\r\n\tTags = [\r\n\t\t\"" + tag + "\"\r\n\t\t\"" + count +
+           position + "\"\r\n\tTarget = \"" + target + "\" //cItem\r\n\tKind = \"" + kind +
+           "\"\r\n\tFlags = \"" + flags + "\"\r\n\tSub = {\r\n\t\tCount = \"" + count +
+           "\"\r\n\t}\r\n\tTags = [\r\n\t\t\"" + tag + "\"\r\n\t\t\"" + count +
            "\"\r\n\t]\r\n\tParts = [\r\n\t]\r\n\tRefs = [\r\n\t\t\"" + target +
-           "\"\r\n\t]\r\n\tName = \"n\"\r\n\tLists = [\r\n\t]\r\n}";
+           "\"\r\n\t]\r\n\tName = \"" + name + "\"\r\n\tLists = [\r\n\t]\r\n}";
   };
   const std::string part = "\r\ncPart 42 {\r\n\tCount = \"1\"\r\n}";
   uint32_t encoded = 0;
@@ -652,8 +675,17 @@ TEST_F(DirectEncodingTest, ValuesReadWhereTheyStandComeOutAsTheirTrees) {
       encoded += ExpectSameBothWays(document, true);
     }
   }
+  for (const char* kind : kinds) {
+    for (const char* flags : flag_sets) {
+      ++id;
+      const std::string document =
+          object(id, "7", "1,2,3", "@9", "1", kind, flags, names[id % std::size(names)]) + part;
+      SCOPED_TRACE(document);
+      encoded += ExpectSameBothWays(document, true);
+    }
+  }
   // The plain objects and the cPart after each object are encoded directly.
-  EXPECT_GT(encoded, 60u);
+  EXPECT_GT(encoded, 200u);
 }
 
 // A long document read through a window a little larger than what the parse keeps of a part

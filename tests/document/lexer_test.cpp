@@ -627,9 +627,10 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
       const bool taken = taken_kind != TokenKind::kNone;
       ASSERT_EQ(taken, line.taken);
       // Read in place (the copy has a NUL after it): a line taken with a string has its text
-      // found where the token's text starts, and TakeLineString at its closing quote reads the
-      // line as TakeLineToken did. Other lines may start a string that is not plain, never
-      // anything else. Without the NUL declared, no line is read in place.
+      // found where the token's text starts, LineStringEnd finds its closing quote, and
+      // TakeLineString there reads the line as TakeLineToken did. Other lines may start a
+      // string that is not plain (LineStringEnd finds no end), never anything else. Without the
+      // NUL declared, no line is read in place.
       Lexer placing;
       SetLexerText(placing, copy.get(), size, true);
       const uint32_t start = LineStringStart(placing, line.tabs, line.name, name_length);
@@ -638,6 +639,8 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
         ASSERT_NE(start, 0u);
         ASSERT_EQ(std::string(copy.get() + start, taking.string_value.length),
                   std::string(taking.string_value.data, taking.string_value.length));
+        EXPECT_EQ(LineStringEnd(placing, start), start + taking.string_value.length);
+        EXPECT_EQ(placing.position, 0u);
         TakeLineString(placing, start + taking.string_value.length);
         EXPECT_EQ(placing.position, taking.position);
         EXPECT_EQ(placing.line, taking.line);
@@ -645,6 +648,8 @@ TEST(LexerTest, TakingALineIsReadingItsTokensOrNothing) {
       } else if (start != 0) {
         EXPECT_FALSE(taken);
         EXPECT_EQ(copy[start - 1], '"');
+        EXPECT_EQ(LineStringEnd(placing, start), 0u);
+        EXPECT_EQ(placing.position, 0u);
       }
       Lexer unterminated;
       SetLexerText(unterminated, copy.get(), size);
