@@ -171,12 +171,19 @@ class OutputFile {
   // several MiB, so that Commit's flush waits only for the last of it. Only for a file that
   // will be flushed.
   void StartWriteback();
+  // Gives the file its disk space ahead of the writes, up to at least `end` bytes and some way
+  // beyond, where the system can: a file system that allocates as the pages are written then
+  // has far less to do for each page. Commit cuts the file back to what was written. Nothing
+  // changes when the system cannot (a failure here is no failure of the file).
+  void ReserveAhead(uint64_t end);
 
   FileHandle handle_ = kInvalidFile;
   bool direct_ = false;         // a device or pipe, written in place
   bool replaces_ = false;       // the target existed at Open
   uint64_t written_ = 0;        // bytes written so far
   uint64_t flushed_ = 0;        // bytes whose writeback to the disk has been started
+  uint64_t reserved_ = 0;       // the file's length with the space given ahead (0: none)
+  bool reserving_ = true;       // the system has not refused to give space ahead
   TStringBufferA<260> temp_;    // the temporary file while open
   TStringBufferA<260> target_;  // what Commit renames it to
 };

@@ -491,6 +491,45 @@ TEST_F(FileTest, ALargeOutputFileWrittenInPiecesArrivesWhole) {
   }
 }
 
+// The system may give an output file its space ahead of the writes (1 to 32 MiB past them);
+// whatever was given, the committed file holds exactly the bytes written, in pieces that end
+// anywhere around those steps, and keeps no space past its end.
+TEST_F(FileTest, AnOutputFileIsAsLongAsWhatWasWritten) {
+  constexpr size_t kMiB = size_t{1} << 20;
+  const std::vector<std::vector<size_t>> cases = {{},
+                                                  {0},
+                                                  {1},
+                                                  {kMiB - 1, 1},
+                                                  {kMiB, kMiB + 1},
+                                                  {3, 700001, 700001, 700001, 5},
+                                                  std::vector<size_t>(9, kMiB / 2 + 7),
+                                                  {40 * kMiB + 3}};
+  Put("out.bin", std::string(50000, 'o'));
+  OutputFile file;
+  for (const std::vector<size_t>& pieces : cases) {
+    for (const char* name : {"out.bin", "new.bin"}) {
+      SCOPED_TRACE(testing::Message() << name << ", " << pieces.size() << " pieces");
+      ASSERT_TRUE(file.Open(At(name).c_str()));
+      std::string expected;
+      for (const size_t size : pieces) {
+        std::string piece(size, static_cast<char>('a' + expected.size() % 26));
+        if (size != 0) piece.back() = '!';
+        ASSERT_TRUE(file.Write(piece.data(), piece.size()));
+        expected += piece;
+      }
+      ASSERT_TRUE(file.Commit());
+      EXPECT_TRUE(Get(name) == expected);
+      EXPECT_EQ(std::filesystem::file_size(At(name)), expected.size());
+#ifndef _WIN32
+      struct stat info;
+      ASSERT_EQ(stat(At(name).c_str(), &info), 0);
+      EXPECT_LT(static_cast<uint64_t>(info.st_blocks) * 512, expected.size() + kMiB);
+#endif
+      std::filesystem::remove(At("new.bin"));
+    }
+  }
+}
+
 TEST_F(FileTest, AnOutputFileNeverCommittedLeavesNoTrace) {
   Put("out.bin", "old");
   {
