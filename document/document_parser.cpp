@@ -234,7 +234,21 @@ class Parser {
   bool Reference(uint32_t type_hash) {
     return referenced_types_.FindOrInsert(type_hash) != nullptr;
   }
-  inline FieldFacts& TypesOf(const FieldInfo& field);
+  inline FieldFacts& TypesOf(const FieldInfo& field) { return TypesAt(FactsSlot(&field), field); }
+  // The cache slot of a field's facts: the fields of a class lie side by side, so they take
+  // consecutive slots, and the slot of a class's field i is FactsSlot(fields) + i (masked).
+  static uint32_t FactsSlot(const FieldInfo* field) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(field) / sizeof(FieldInfo));
+  }
+  // TypesOf for a field whose slot (unmasked) is known.
+  FieldFacts& TypesAt(uint32_t slot, const FieldInfo& field) {
+    FieldFacts& facts = field_cache_[slot & ((1u << kFieldCacheBits) - 1)];
+    if (facts.field != &field) [[unlikely]] {
+      FillFacts(facts, field);
+    }
+    return facts;
+  }
+  void FillFacts(FieldFacts& slot, const FieldInfo& field);
   // FindField, trying the field at `next` first (documents list fields in declaration order);
   // `next` becomes the index after the field found.
   const FieldInfo* FindFieldFrom(const ClassType& class_type, uint32_t name_hash, uint32_t& next);
@@ -295,26 +309,20 @@ const FieldInfo* Parser::FindFieldFrom(const ClassType& class_type, uint32_t nam
   return field;
 }
 
-FieldFacts& Parser::TypesOf(const FieldInfo& field) {
-  // The fields of a class lie side by side, so they take consecutive slots.
-  const auto address = reinterpret_cast<uintptr_t>(&field);
-  FieldFacts& slot = field_cache_[(address / sizeof(FieldInfo)) & ((1u << kFieldCacheBits) - 1)];
-  if (slot.field != &field) [[unlikely]] {
-    slot.field = &field;
-    slot.core = FindCoreType(core_types_, field.type_hash);
-    slot.core_storage = slot.core != nullptr ? slot.core->StorageTypeHash() : 0;
-    slot.core_kind = CoreValueKind(slot.core_storage, field.type_hash);
-    slot.builtin = IsCoreTypeHash(field.type_hash);
-    slot.referenced = false;
-    slot.plain_name = NameHash(field.name.data, field.name.length) == field.name_hash &&
-                      IsPlainIdentifier(field.name.data, field.name.length);
-    slot.plain_prefix = slot.core != nullptr && slot.core_kind != kCompoundKind &&
-                        slot.core_kind != kCStringHash && slot.core->HasPlainPrefix();
-    slot.in_place = slot.plain_prefix && slot.plain_name && !field.IsArray();
-    slot.text_in_place = slot.core != nullptr && slot.core_kind != kCompoundKind &&
-                         !slot.plain_prefix && slot.plain_name && !field.IsArray();
-  }
-  return slot;
+void Parser::FillFacts(FieldFacts& slot, const FieldInfo& field) {
+  slot.field = &field;
+  slot.core = FindCoreType(core_types_, field.type_hash);
+  slot.core_storage = slot.core != nullptr ? slot.core->StorageTypeHash() : 0;
+  slot.core_kind = CoreValueKind(slot.core_storage, field.type_hash);
+  slot.builtin = IsCoreTypeHash(field.type_hash);
+  slot.referenced = false;
+  slot.plain_name = NameHash(field.name.data, field.name.length) == field.name_hash &&
+                    IsPlainIdentifier(field.name.data, field.name.length);
+  slot.plain_prefix = slot.core != nullptr && slot.core_kind != kCompoundKind &&
+                      slot.core_kind != kCStringHash && slot.core->HasPlainPrefix();
+  slot.in_place = slot.plain_prefix && slot.plain_name && !field.IsArray();
+  slot.text_in_place = slot.core != nullptr && slot.core_kind != kCompoundKind &&
+                       !slot.plain_prefix && slot.plain_name && !field.IsArray();
 }
 
 bool Parser::Fail(const char* format, ...) {
@@ -716,11 +724,12 @@ bool Parser::EncodeBody(const ClassType& class_type, uint32_t depth, BitWriter& 
   if (depth > kMaxNestingDepth || !DistinctFieldNames(class_type)) {
     return false;
   }
+  const uint32_t first_slot = FactsSlot(class_type.fields);
   for (uint32_t i = 0; i < class_type.field_count; ++i) {
     const FieldInfo& field = class_type.fields[i];
     // A line as gentext writes it (its fields one TAB deeper than the object's braces) is read
     // in one step, up to the value's first token, with the tokens that the steps below read.
-    FieldFacts& types = TypesOf(field);
+    FieldFacts& types = TypesAt(first_slot + i, field);
     const bool plain_name = types.plain_name;
     if (types.in_place || types.text_in_place) {
       const uint32_t start = LineStringStart(lexer_, depth + 1, field.name.data, field.name.length);
