@@ -5,7 +5,7 @@
 // stand in declaration order (as gentext writes them) is encoded into the object stream while
 // it is read; any other (with its inline objects) is read into a tree, validated and encoded as
 // soon as its closing brace is read, and its nodes go back to the pool. The text itself is read
-// through a window of a few MiB (lexed in place), refilled between objects; an object that is
+// through a window of 512 KiB (lexed in place), refilled between objects; an object that is
 // not encoded straight is read from the whole rest of the text. So memory holds the window, the
 // stream and at most one object's tree. The messages are still those of three whole phases
 // (every parse error first, then the first object that fails validation, then encoding), since
@@ -115,9 +115,12 @@ class WindowFeed final : public DocumentFeed {
   FileWindow& window_;
 };
 
-// The window the document is read through: several times what the parse keeps of a part when
-// it asks for the next (1 MiB), so that little is moved and read again.
-constexpr uint32_t kDocumentWindowBytes = 8u << 20;
+// The window the document is read through: small enough that a part is still in the
+// processor's cache while it is parsed after being read, and several times what the parse
+// keeps of a part when it asks for the next (128 KiB), so that little is moved and read again.
+// An object cut short by a part's end is read again from a part that starts with it; only one
+// longer than the window is read from the whole rest of the document.
+constexpr uint32_t kDocumentWindowBytes = 512u << 10;
 
 // Whether the file of `front` (header and type section) followed by the object stream stays
 // below the largest stream size, as everything the tools read must.

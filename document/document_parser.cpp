@@ -99,8 +99,9 @@ struct FieldFacts {
 };
 
 // While less than this is left of a part of a document read a part at a time, the next part
-// is read before the next object: far more than any header and than most objects.
-constexpr uint32_t kFeedMargin = 1u << 20;
+// is read before the next object: far more than any header and than most objects (one that
+// the part's end cuts short is read again from a part that starts with it).
+constexpr uint32_t kFeedMargin = 128u << 10;
 
 // Slots of the field lookup cache (direct-mapped by the field's address).
 constexpr uint32_t kFieldCacheBits = 7;
@@ -167,8 +168,10 @@ class Parser {
   // reported (kFailed).
   enum class Header { kObject, kEnd, kFailed };
   Header ReadHeader(const ClassType*& class_type, uint32_t& id);
-  // Back to `top` (the start of an object), then the whole rest of the document from there.
-  bool ReadRestAgain(const LexerMark& top);
+  // Back to `top` (the start of an object that failed in a part of the document, perhaps cut
+  // short by the part's end), then more of the document from there: a part that starts with
+  // the object when the failed one did not (once for each object), else the whole rest.
+  bool ReadAgain(const LexerMark& top);
   bool ParseFieldValue(ValueNode& parent, const FieldInfo& field, TokenKind kind, uint32_t depth);
   bool ParseValueText(ValueNode& value, const CCoreType& core, const FieldInfo& field,
                       uint32_t element);
@@ -364,9 +367,10 @@ Parser::Header Parser::ReadHeader(const ClassType*& class_type, uint32_t& id) {
   return ReadObjectId(id) ? Header::kObject : Header::kFailed;
 }
 
-bool Parser::ReadRestAgain(const LexerMark& top) {
+bool Parser::ReadAgain(const LexerMark& top) {
   Rewind(top);
-  return feed_->Feed(lexer_, true);
+  const bool fresh_part = top.position != 0;
+  return feed_->Feed(lexer_, !fresh_part);
 }
 
 bool Parser::ParseDocument() {
@@ -384,11 +388,11 @@ bool Parser::ParseDocument() {
     uint32_t id = 0;
     const Header header = ReadHeader(class_type, id);
     // Whatever stops at the end of a part, or fails, may have been cut short there: it is read
-    // again from the whole rest of the document, with the messages as they were before it. (A
-    // header is whole when it is read: its class name ended before the ID, and an ID cut short
-    // leaves the object's brace to be missed below.)
+    // again from a part that starts with it and then from the whole rest of the document, with
+    // the messages as they were before it. (A header is whole when it is read: its class name
+    // ended before the ID, and an ID cut short leaves the object's brace to be missed below.)
     if (partial && header != Header::kObject) {
-      if (!ReadRestAgain(top)) {
+      if (!ReadAgain(top)) {
         return false;
       }
       continue;
@@ -405,7 +409,7 @@ bool Parser::ParseDocument() {
     }
     // A tree is read from the whole document only: its messages may name what follows.
     if (partial) {
-      if (!ReadRestAgain(top)) {
+      if (!ReadAgain(top)) {
         return false;
       }
       continue;

@@ -98,10 +98,11 @@ class DocumentFeed {
 ///
 /// With a `feed` that is not whole, the lexer's text is only the first part of the document.
 /// Between top-level objects the parse asks for more while little is left, and an object the
-/// text may have cut short is read again once the rest of the document is read whole: objects
-/// are only encoded straight (DirectWriter) from a part, and one that is not, or whose header
-/// or body fails, is read again after Feed(lexer, true). So the outcome is that of reading the
-/// whole document at once. A failed feed ends the parse with false and no message.
+/// text may have cut short is read again: objects are only encoded straight (DirectWriter) from
+/// a part, and one that is not, or whose header or body fails, is read again from a part that
+/// starts with it (Feed(lexer, false) at its start) unless the failed part already did, and
+/// then after Feed(lexer, true). So the outcome is that of reading the whole document at once.
+/// A failed feed ends the parse with false and no message.
 [[nodiscard]] bool ParseDocumentObjects(Lexer& lexer, Lexer& value_lexer,
                                         const TypeRegistry& class_types,
                                         const CoreTypeTable& core_types,

@@ -701,13 +701,13 @@ TEST_F(DirectEncodingTest, LongDocumentsReadInPartsComeOutAsReadWhole) {
   const SinkOutcome whole = ParseWithSink(document, true, &encoded, true);
   EXPECT_TRUE(whole.parsed);
   EXPECT_EQ(encoded, 9000u);
-  for (const uint32_t window : {(1u << 20) + 3000, 3u << 19}) {
+  for (const uint32_t window : {(128u << 10) + 3000, 3u << 17, 1u << 20}) {
     SCOPED_TRACE(window);
     StringFeed feed(document, window);
     uint32_t fed_encoded = 0;
     EXPECT_TRUE(ParseWithSink(document, true, &fed_encoded, true, &feed) == whole);
     EXPECT_EQ(fed_encoded, 9000u);
-    EXPECT_GT(feed.feeds, 3u);
+    EXPECT_GE(feed.feeds, document.size() / window);
     EXPECT_EQ(feed.rests, 0u);
   }
   StringFeed failing(document, 1u << 20);
@@ -716,6 +716,48 @@ TEST_F(DirectEncodingTest, LongDocumentsReadInPartsComeOutAsReadWhole) {
   EXPECT_FALSE(failed.parsed);
   EXPECT_FALSE(failed.error);
   EXPECT_EQ(failed.diagnostics, whole.diagnostics.substr(0, failed.diagnostics.size()));
+}
+
+// An object that a part's end cuts short is read again from a part that starts with it, and
+// only one longer than the window from the whole rest of the document. Here the parts are
+// 1 MiB: small objects fill most of the first (less than the 128 KiB the parse keeps back),
+// so the large object after them (about 240 KB) is cut; a larger one (about 1.2 MB) comes
+// later. Both come out as read whole.
+TEST_F(DirectEncodingTest, ObjectsCutShortByAPartAreReadAgainFromAPartThatStartsWithThem) {
+  const auto large = [](int id, int refs) {
+    std::string object = FullObject(std::to_string(id), "Bogus");
+    const std::string list = "\tRefs = [\n\t\t\"@9\"\n\t\t\"@10\"\n\t]\n";
+    std::string longer = "\tRefs = [\n";
+    for (int i = 0; i < refs; ++i) longer += "\t\t\"@" + std::to_string(i % 1000) + "\"\n";
+    return object.replace(object.find(list), list.size(), longer + "\t]\n");
+  };
+  std::string document;
+  int id = 0;
+  while (document.size() < 880000) document += FullObject(std::to_string(++id), "Bogus");
+  ASSERT_LT(document.size(), (1u << 20) - (128u << 10));
+  const size_t cut_at = document.size();
+  document += large(++id, 30000);
+  ASSERT_GT(document.size(), (1u << 20) + 4096);
+  ASSERT_LT(document.size() - cut_at, (1u << 20) - 4096);
+  for (int i = 0; i < 2000; ++i) document += FullObject(std::to_string(++id), "WEAPON_TYPE_ANY");
+  document += large(++id, 150000);
+  document += FullObject(std::to_string(++id), "Bogus");
+  uint32_t encoded = 0;
+  const SinkOutcome whole = ParseWithSink(document, true, &encoded, true);
+  EXPECT_TRUE(whole.parsed);
+  EXPECT_EQ(encoded, static_cast<uint32_t>(id));
+  StringFeed feed(document, 1u << 20);
+  uint32_t fed_encoded = 0;
+  EXPECT_TRUE(ParseWithSink(document, true, &fed_encoded, true, &feed) == whole);
+  EXPECT_EQ(fed_encoded, encoded);
+  EXPECT_EQ(feed.rests, 1u);  // for the object longer than the window only
+  // Without the larger object, no object needs the whole rest.
+  const std::string shorter = document.substr(0, cut_at) + large(9999, 30000);
+  const SinkOutcome shorter_whole = ParseWithSink(shorter, true, nullptr, true);
+  StringFeed shorter_feed(shorter, 1u << 20);
+  EXPECT_TRUE(ParseWithSink(shorter, true, nullptr, true, &shorter_feed) == shorter_whole);
+  EXPECT_EQ(shorter_feed.feeds, 1u);
+  EXPECT_EQ(shorter_feed.rests, 0u);
 }
 
 // String values are parsed into the text block of the one before: growing, shrinking and empty
