@@ -389,9 +389,11 @@ bool Parser::ParseDocument() {
     const Header header = ReadHeader(class_type, id);
     // Whatever stops at the end of a part, or fails, may have been cut short there: it is read
     // again from a part that starts with it and then from the whole rest of the document, with
-    // the messages as they were before it. (A header is whole when it is read: its class name
-    // ended before the ID, and an ID cut short leaves the object's brace to be missed below.)
-    if (partial && header != Header::kObject) {
+    // the messages as they were before it. A header is whole when something follows it in the
+    // part: its class name ended before the ID, and the ID's token before that byte. An ID
+    // that the part's end cuts short may be another ID whole, or none at all (too many digits,
+    // a fraction), so the class is referenced only once the header is known to be whole.
+    if (partial && (header != Header::kObject || lexer_.position >= LexerTextLength(lexer_))) {
       if (!ReadAgain(top)) {
         return false;
       }

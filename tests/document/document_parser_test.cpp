@@ -605,6 +605,10 @@ TEST_F(DirectEncodingTest, EveryOtherObjectComesOutAsItsTreeWould) {
       {chain.substr(0, chain.size() / 2), 0},
       {"cDeep 1 {\n" + Nested(256, "Next = {\n") + Nested(257, "}\n") + part, 0},
       {"cDeep 1 {\n" + Nested(257, "Next = {\n"), 0},
+      // IDs that a part's end may cut into another ID: whole, they are no ID at all.
+      {"cPart 666666666666666666666666666666666666 {\n\tCount = \"1\"\n}\n", 0},
+      {"cPart 12345678901234567.5 {\n\tCount = \"1\"\n}\n", 0},
+      {part + "cPart 1234567890abc {\n\tCount = \"1\"\n}\n", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.document.substr(0, 200));
