@@ -12,11 +12,13 @@
 
 namespace {
 
-// A large block (a document's output stream, a node pool's block, an index) is touched all
-// over; backed by ordinary 4 KiB pages it costs a translation-cache miss on most accesses and a
-// page fault for every 4 KiB first written (some 10 microseconds each on a virtual machine), and
-// the system's own copy of it into a file (genbin's output) walks it page by page. Linux backs
-// such memory with 2 MiB pages when asked to (not by default); elsewhere nothing changes.
+// A large block (a node pool's block, an index) is touched all over; backed by ordinary 4 KiB
+// pages it costs a translation-cache miss on most accesses and a page fault for every 4 KiB
+// first written (some microseconds each on a virtual machine). Linux backs such memory with
+// 2 MiB pages when asked to (not by default); elsewhere nothing changes. A zeroed block (a
+// stream) is not asked for them: where memory is fragmented, as after another program freed
+// much of it, the system assembles each large page at its first touch, and a stream of 35 MB
+// then took up to 0.15 s longer; its writer asks for its small pages ahead instead.
 constexpr std::size_t kLargeBlockBytes = std::size_t{4} << 20;
 
 // A block of 1 MiB or more that need not come zeroed is placed on whole 2 MiB pages (its size
@@ -62,7 +64,28 @@ void* MemoryInterface::Allocate(std::size_t bytes) {
 }
 
 void* MemoryInterface::AllocateZeroed(std::size_t bytes) {
-  return AdviseLargePages(std::calloc(bytes == 0 ? 1 : bytes, 1), bytes);
+  return std::calloc(bytes == 0 ? 1 : bytes, 1);
+}
+
+void MemoryInterface::PreparePages(void* start, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  static const long page_bytes = sysconf(_SC_PAGESIZE);
+  if (start == nullptr || page_bytes <= 0) {
+    return;
+  }
+  const auto page_mask = static_cast<std::uintptr_t>(page_bytes) - 1;
+  const auto begin = reinterpret_cast<std::uintptr_t>(start);
+  const std::uintptr_t first = (begin + page_mask) & ~page_mask;
+  const std::uintptr_t end = (begin + bytes) & ~page_mask;
+  if (bytes <= SIZE_MAX - begin && end > first) {
+    // A system older than the request refuses it (EINVAL); the pages then come as they are
+    // written, as everywhere else.
+    (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  }
+#else
+  (void)start;
+  (void)bytes;
+#endif
 }
 
 void MemoryInterface::Free(void* block) { std::free(block); }

@@ -13,8 +13,14 @@ struct MemoryInterface {
   /// Returns a block of at least `bytes` bytes, or null when the runtime cannot supply one.
   [[nodiscard]] static void* Allocate(std::size_t bytes);
   /// Allocate, with every byte zero. A large block comes zeroed from the system as it is
-  /// first touched, so the zeros cost nothing for the bytes never written.
+  /// first touched, so the zeros cost nothing for the bytes never written. It keeps ordinary
+  /// pages: such a block is written from its start as it fills (a stream), and its writer may
+  /// ask for the pages ahead of it (PreparePages).
   [[nodiscard]] static void* AllocateZeroed(std::size_t bytes);
+  /// Asks the system to back the pages that lie wholly in [start, start + bytes) now, in one
+  /// step, rather than with a fault for each page as it is first written. Only a request:
+  /// nothing changes where the system cannot (or the pages are backed already).
+  static void PreparePages(void* start, std::size_t bytes);
   /// Gives a block obtained from Allocate back; null is ignored.
   static void Free(void* block);
   /// Resizes a block from Allocate to at least `bytes` bytes, keeping its first bytes up to the

@@ -78,4 +78,28 @@ TEST(MemoryTest, LargeVectorsHoldTheirEntriesThroughGrowth) {
   EXPECT_THROW((void)allocator.allocate(~std::size_t{0} / 4), std::bad_array_new_length);
 }
 
+// Pages asked for ahead of the writer keep the block's zeros and what was written before, whatever
+// part of a page the range covers, and the rest of the block is untouched by the request.
+TEST(MemoryTest, PreparedPagesKeepTheirBytes) {
+  MemoryInterface::PreparePages(nullptr, 100);
+  for (const std::size_t bytes : {std::size_t{100}, kMiB + 3, 9 * kMiB}) {
+    SCOPED_TRACE(bytes);
+    auto* block = static_cast<uint8_t*>(MemoryInterface::AllocateZeroed(bytes));
+    ASSERT_NE(block, nullptr);
+    const std::size_t written = bytes / 3;
+    Fill(block, written);
+    // Ranges that start and end inside pages, one empty, and one up to the block's end.
+    MemoryInterface::PreparePages(block + written - 1, 0);
+    MemoryInterface::PreparePages(block + written - 1, bytes / 4 + 5);
+    MemoryInterface::PreparePages(block + 1, bytes - 1);
+    EXPECT_EQ(FirstMismatch(block, written), written);
+    std::size_t nonzero = 0;
+    for (std::size_t i = written; i < bytes; ++i) nonzero += block[i] != 0;
+    EXPECT_EQ(nonzero, 0u);
+    Fill(block, bytes);
+    EXPECT_EQ(FirstMismatch(block, bytes), bytes);
+    MemoryInterface::Free(block);
+  }
+}
+
 }  // namespace
